@@ -1,0 +1,49 @@
+// Activation: creating a component class by name, from the component library that provides it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "kiv/runtime/export.hpp"
+#include "kiv/runtime/object.hpp"
+
+namespace kiv::runtime {
+
+/// Creates one object with the class's parameterless constructor.
+using ClassFactory = std::function<Ref<Object>()>;
+
+/// Registers a component class in-process for as long as the registration lives (tests, and
+/// component libraries registering their classes when they are loaded). A later registration of
+/// the same class hides an earlier one until it ends.
+class KIV_RUNTIME_API ClassRegistration {
+public:
+    ClassRegistration(std::string library, std::string fullClassName, ClassFactory factory);
+    ~ClassRegistration();
+    ClassRegistration(const ClassRegistration&) = delete;
+    ClassRegistration& operator=(const ClassRegistration&) = delete;
+
+    /// Convenience for a class constructible without arguments.
+    template <class T>
+    static ClassFactory FactoryOf() {
+        return [] { return Ref<Object>(New<T>()); };
+    }
+
+private:
+    std::uint64_t m_id;
+};
+
+/// Creates an object of `fullClassName` (e.g. "KivFldEmail.EmailClient") from the component
+/// library `library` (e.g. "KivFldEmail"). Raises TypeLoadError when no registered or loadable
+/// library provides the class; passes on whatever the constructor raises.
+KIV_RUNTIME_API Ref<Object> Activate(std::string_view library, std::string_view fullClassName);
+
+/// Activate, then the cast to the contract `T`; raises InvalidCastError if the class does not
+/// implement it.
+template <class T>
+Ref<T> ActivateAs(std::string_view library, std::string_view fullClassName) {
+    return Activate(library, fullClassName).template Cast<T>();
+}
+
+}  // namespace kiv::runtime
