@@ -3,8 +3,11 @@
 #include "kiv/runtime/runtime.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -240,29 +243,53 @@ TEST(RuntimeActivation, CreatesRegisteredClassesByLibraryAndName) {
     EXPECT_EQ(Activatable::constructed, before + 1);
 }
 
-TEST(RuntimeActivation, UnknownClassOrLibraryRaisesNamingBoth) {
-    const ClassRegistration registration("TestLibrary", "TestLibrary.Activatable",
-                                         ClassRegistration::FactoryOf<Activatable>());
-    struct Case {
-        const char* library;
-        const char* className;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"TestLibrary", "TestLibrary.Missing",
-         "Could not load type 'TestLibrary.Missing' from component library 'TestLibrary'."},
-        {"OtherLibrary", "TestLibrary.Activatable",
-         "Could not load type 'TestLibrary.Activatable' from component library 'OtherLibrary'."},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.className);
-        try {
-            Activate(c.library, c.className);
-            ADD_FAILURE() << "no error raised";
-        } catch (const TypeLoadError& error) {
-            EXPECT_STREQ(error.what(), c.message);
-        }
+std::string ActivationError(std::string_view library, std::string_view className) {
+    try {
+        Activate(library, className);
+    } catch (const TypeLoadError& error) {
+        return error.what();
     }
+    return "no error raised";
+}
+
+TEST(RuntimeActivation, MissingLibraryRaisesNamingItAndThePathsTried) {
+    const std::string message = ActivationError("NoSuchLibrary", "NoSuchLibrary.Thing");
+    EXPECT_EQ(message.rfind("Could not load component library 'NoSuchLibrary': libNoSuchLibrary.so was not found "
+                            "(tried /",
+                            0),
+              0u)
+        << message;
+    EXPECT_NE(message.find("/libNoSuchLibrary.so"), std::string::npos) << message;
+}
+
+TEST(RuntimeActivation, LoadsComponentLibrariesFromDiskOnFirstUse) {
+    // libKivRuntimeTestComponents.so lies beside the runtime library and registers its class as it loads.
+    auto object = Activate("KivRuntimeTestComponents", "KivRuntimeTestComponents.Probe");
+    EXPECT_TRUE(object);
+    EXPECT_EQ(ActivationError("KivRuntimeTestComponents", "KivRuntimeTestComponents.Missing"),
+              "Could not load type 'KivRuntimeTestComponents.Missing' from component library "
+              "'KivRuntimeTestComponents'.");
+}
+
+TEST(RuntimeActivation, UnloadableLibraryRaisesWithTheLoaderReason) {
+    const auto folder = std::filesystem::temp_directory_path() / ("kivrt-broken-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "libBrokenComponents.so") << "not a shared object";
+    setenv("KIVFLD_COMPONENT_PATH", ("/nonexistent:" + folder.string()).c_str(), 1);
+    const std::string message = ActivationError("BrokenComponents", "BrokenComponents.Thing");
+    unsetenv("KIVFLD_COMPONENT_PATH");
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(message.rfind("Could not load component library 'BrokenComponents' from " + folder.string() +
+                                "/libBrokenComponents.so: ",
+                            0),
+              0u)
+        << message;
+}
+
+TEST(RuntimeActivation, InProcessRegistrationWins) {
+    const ClassRegistration registration("KivRuntimeTestComponents", "KivRuntimeTestComponents.Probe",
+                                         ClassRegistration::FactoryOf<Activatable>());
+    EXPECT_TRUE(Activate("KivRuntimeTestComponents", "KivRuntimeTestComponents.Probe").As<Activatable>());
 }
 
 TEST(RuntimeActivation, RegistrationEndsWithItsLifetimeAndConstructorErrorsPassThrough) {

@@ -35,8 +35,11 @@ private:
 };
 
 /// Creates an object of `fullClassName` (e.g. "KivFldEmail.EmailClient") from the component
-/// library `library` (e.g. "KivFldEmail"). Raises TypeLoadError when no registered or loadable
-/// library provides the class; passes on whatever the constructor raises.
+/// library `library` (e.g. "KivFldEmail"). A class registered in-process wins; otherwise
+/// lib<library>.so is loaded on first use from beside the executable, beside this runtime
+/// library, or from the folders of KIVFLD_COMPONENT_PATH (colon-separated), and registers its
+/// classes as it loads. Raises TypeLoadError naming the library and the paths tried when it
+/// cannot be found or loaded, or when it lacks the class; passes on what the constructor raises.
 KIV_RUNTIME_API Ref<Object> Activate(std::string_view library, std::string_view fullClassName);
 
 /// Activate, then the cast to the contract `T`; raises InvalidCastError if the class does not
