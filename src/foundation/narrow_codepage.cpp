@@ -1,0 +1,336 @@
+// Per-thread code page detection and the iconv side of narrow <-> UTF-16 conversion.
+#include "foundation/narrow_codepage.hpp"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+
+#include "foundation/text_utf8.hpp"
+#include "kiv/runtime/errors.hpp"
+
+namespace zul::text {
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+constexpr std::size_t kIconvFailed = static_cast<std::size_t>(-1);
+constexpr const char* kUtf16Native = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+constexpr char16_t kReplacement = 0xFFFD;
+
+// Count passes, and write passes near the end of their room, convert into this much stack.
+constexpr std::size_t kScratchBytes = 512;
+
+thread_local const char* t_codesetOverride = nullptr;
+thread_local std::uint64_t t_convertersOpened = 0;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) noexcept {
+    return std::ranges::equal(a, b, [](char x, char y) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+const char* CurrentCodeset() noexcept {
+    if (t_codesetOverride) return t_codesetOverride;
+    const locale_t locale = uselocale(static_cast<locale_t>(0));
+    return locale == LC_GLOBAL_LOCALE ? nl_langinfo(CODESET) : nl_langinfo_l(CODESET, locale);
+}
+
+// Where an iconv pass puts its output, counted in output units. The count pass converts into
+// stack scratch again and again. The write pass converts straight into the caller's buffer until
+// iconv first reports E2BIG: some converters do that whenever the room left is below their
+// longest character, even for a character they would reject or that would fit. From then on it
+// converts into scratch and copies what came out, which tells a true overflow from a cautious one.
+template <class Unit, bool Write>
+class Sink {
+public:
+    explicit Sink(std::span<Unit> out) noexcept : m_out(out) {}
+
+    // Runs one iconv call into the free room; errno survives for the caller.
+    template <class Call>
+    std::size_t Convert(Call&& call) noexcept {
+        const bool direct = Write && !m_tight;
+        Unit* window = direct ? m_out.data() + m_produced : m_scratch.data();
+        const std::size_t room = (direct ? m_out.size() - m_produced : m_scratch.size()) * sizeof(Unit);
+        char* outPtr = reinterpret_cast<char*>(window);
+        std::size_t outLeft = room;
+        const std::size_t result = call(&outPtr, &outLeft);
+        const int error = errno;
+        const std::size_t got = (room - outLeft) / sizeof(Unit);
+        m_lastCallProduced = got != 0;
+        m_lastCallInScratch = !direct;
+        if (direct) {
+            m_produced += got;
+            if (result == kIconvFailed && error == E2BIG) m_tight = true;
+        } else {
+            Put(std::span<const Unit>(m_scratch.data(), got));
+        }
+        errno = error;
+        return result;
+    }
+
+    void Put(std::span<const Unit> units) noexcept {
+        if constexpr (Write) {
+            if (m_out.size() - m_produced < units.size()) {
+                m_overflowed = true;
+                return;
+            }
+            std::copy(units.begin(), units.end(), m_out.begin() + static_cast<std::ptrdiff_t>(m_produced));
+        }
+        m_produced += units.size();
+    }
+
+    std::size_t Produced() const noexcept { return m_produced; }
+    bool Overflowed() const noexcept { return m_overflowed; }
+    // E2BIG into scratch without any output: no room would ever be enough.
+    bool Stuck(bool consumedInput) const noexcept {
+        return m_lastCallInScratch && !m_lastCallProduced && !consumedInput;
+    }
+
+private:
+    std::span<Unit> m_out;
+    std::size_t m_produced = 0;
+    bool m_tight = false;
+    bool m_overflowed = false;
+    bool m_lastCallProduced = false;
+    bool m_lastCallInScratch = false;
+    std::array<Unit, kScratchBytes / sizeof(Unit)> m_scratch;
+};
+
+// Resets, converts, flushes. A byte that cannot start a character here becomes one U+FFFD and
+// decoding resumes at the next byte; input that ends inside a character becomes one U+FFFD for
+// the whole incomplete tail, as a truncated UTF-8 sequence does.
+template <bool Write>
+std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_t> out) noexcept {
+    Sink<char16_t, Write> sink(out);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* inPtr = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    const char16_t replacement[] = {kReplacement};
+    for (;;) {
+        const bool flushing = inLeft == 0;
+        const std::size_t before = inLeft;
+        const std::size_t result = sink.Convert([&](char** outPtr, std::size_t* outLeft) {
+            return flushing ? iconv(cd, nullptr, nullptr, outPtr, outLeft)
+                            : iconv(cd, &inPtr, &inLeft, outPtr, outLeft);
+        });
+        const int error = errno;
+        if (sink.Overflowed()) return kNoFit;
+        if (result != kIconvFailed) {
+            if (flushing) return sink.Produced();
+            continue;
+        }
+        switch (error) {
+            case E2BIG:
+                if (sink.Stuck(inLeft != before)) return 0;
+                continue;
+            case EILSEQ:
+                sink.Put(replacement);
+                ++inPtr;
+                --inLeft;
+                break;
+            case EINVAL:
+                sink.Put(replacement);
+                inLeft = 0;
+                break;
+            default:
+                return 0;
+        }
+        if (sink.Overflowed()) return kNoFit;
+    }
+}
+
+inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
+inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
+
+// Resets, converts, flushes. A character without an exact equivalent (or a lone surrogate)
+// becomes the default character, written from the initial shift state: the converter is brought
+// back to it first, which for stateless codesets writes nothing.
+template <bool Write>
+std::size_t IconvFromUtf16(iconv_t cd, std::span<const char> defaultChar, std::span<const char16_t> in,
+                           std::span<char> out) noexcept {
+    Sink<char, Write> sink(out);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* const inStart = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
+    char* inPtr = inStart;
+    std::size_t inLeft = in.size_bytes();
+    const auto backToInitialState = [&](char** outPtr, std::size_t* outLeft) {
+        return iconv(cd, nullptr, nullptr, outPtr, outLeft);
+    };
+    for (;;) {
+        const bool flushing = inLeft == 0;
+        const std::size_t before = inLeft;
+        const std::size_t result = sink.Convert([&](char** outPtr, std::size_t* outLeft) {
+            return flushing ? iconv(cd, nullptr, nullptr, outPtr, outLeft)
+                            : iconv(cd, &inPtr, &inLeft, outPtr, outLeft);
+        });
+        const int error = errno;
+        if (sink.Overflowed()) return kNoFit;
+        if (result != kIconvFailed) {
+            if (flushing) return sink.Produced();
+            continue;
+        }
+        if (error == E2BIG) {
+            if (sink.Stuck(inLeft != before)) return 0;
+            continue;
+        }
+        if ((error != EILSEQ && error != EINVAL) || defaultChar.empty()) return 0;
+        std::size_t reset = sink.Convert(backToInitialState);
+        if (reset == kIconvFailed && errno == E2BIG) reset = sink.Convert(backToInitialState);  // into scratch
+        if (sink.Overflowed()) return kNoFit;
+        if (reset == kIconvFailed) return 0;
+        sink.Put(defaultChar);
+        if (sink.Overflowed()) return kNoFit;
+        const std::size_t at = static_cast<std::size_t>(inPtr - inStart) / sizeof(char16_t);
+        std::size_t skip = 1;
+        if (error == EINVAL)
+            skip = in.size() - at;  // a high surrogate that the input ends on
+        else if (IsHighSurrogate(in[at]) && at + 1 < in.size() && IsLowSurrogate(in[at + 1]))
+            skip = 2;  // a supplementary character the codeset lacks: one default character
+        inPtr += skip * sizeof(char16_t);
+        inLeft -= skip * sizeof(char16_t);
+    }
+}
+
+iconv_t OpenConverter(const char* to, const char* from, bool& unavailable) {
+    const iconv_t cd = iconv_open(to, from);
+    if (cd != kNoConverter) {
+        ++t_convertersOpened;
+        return cd;
+    }
+    if (errno == ENOMEM) throw kiv::runtime::OutOfMemoryError("Insufficient memory to open a code page converter.");
+    // Only "unsupported" is permanent; anything else may work on the next call.
+    if (errno == EINVAL) unavailable = true;
+    return kNoConverter;
+}
+
+}  // namespace
+
+CodesetKind ClassifyCodeset(std::string_view codeset) noexcept {
+    if (EqualsIgnoringCase(codeset, "UTF-8") || EqualsIgnoringCase(codeset, "UTF8") || codeset == "ANSI_X3.4-1968")
+        return CodesetKind::Utf8;
+    return CodesetKind::Iconv;
+}
+
+// A handful of slots per thread: threads rarely see more than two codesets, and a fixed table
+// never allocates. The least recently used slot is reused when all are taken.
+struct ThreadCodePages {
+    std::array<NarrowCodePage, 8> slots;
+    NarrowCodePage unusable;  // stands for codesets whose name is too long to keep
+    NarrowCodePage* last = nullptr;
+    std::uint64_t clock = 0;
+
+    NarrowCodePage& Find(const char* codeset) {
+        if (last && std::strcmp(last->m_codeset, codeset) == 0) return *last;
+        const std::string_view name(codeset);
+        if (name.size() > NarrowCodePage::kMaxCodesetLength) {
+            unusable.Assign(name);
+            return unusable;
+        }
+        NarrowCodePage* slot = nullptr;
+        for (NarrowCodePage& candidate : slots) {
+            if (candidate.m_lastUse != 0 && candidate.Codeset() == name) {
+                slot = &candidate;
+                break;
+            }
+        }
+        if (!slot) {
+            slot = &*std::ranges::min_element(slots, {}, &NarrowCodePage::m_lastUse);
+            slot->Assign(name);
+        }
+        slot->m_lastUse = ++clock;
+        last = slot;
+        return *slot;
+    }
+};
+
+namespace {
+thread_local ThreadCodePages t_codePages;
+}  // namespace
+
+NarrowCodePage& NarrowCodePage::ForCallingThread() { return t_codePages.Find(CurrentCodeset()); }
+
+NarrowCodePage::~NarrowCodePage() { Close(); }
+
+void NarrowCodePage::Close() noexcept {
+    if (m_decoder != kNoConverter) iconv_close(m_decoder);
+    if (m_encoder != kNoConverter) iconv_close(m_encoder);
+    m_decoder = m_encoder = kNoConverter;
+    m_decoderUnavailable = m_encoderUnavailable = false;
+    m_defaultCharLength = 0;
+}
+
+void NarrowCodePage::Assign(std::string_view codeset) noexcept {
+    Close();
+    m_unusable = codeset.size() > kMaxCodesetLength;
+    const std::size_t kept = m_unusable ? 0 : codeset.size();
+    std::memcpy(m_codeset, codeset.data(), kept);
+    m_codeset[kept] = '\0';
+    m_kind = m_unusable ? CodesetKind::Iconv : ClassifyCodeset(codeset);
+    m_lastUse = 0;
+}
+
+iconv_t NarrowCodePage::Decoder() {
+    if (m_decoder == kNoConverter && !m_decoderUnavailable && !m_unusable)
+        m_decoder = OpenConverter(kUtf16Native, m_codeset, m_decoderUnavailable);
+    return m_decoder;
+}
+
+iconv_t NarrowCodePage::Encoder() {
+    if (m_encoder != kNoConverter || m_encoderUnavailable || m_unusable) return m_encoder;
+    m_encoder = OpenConverter(m_codeset, kUtf16Native, m_encoderUnavailable);
+    if (m_encoder == kNoConverter) return m_encoder;
+    // The default character is whatever '?' becomes here, taken from the initial state and
+    // followed by the return to it. A codeset without '?' has none: its conversions then fail.
+    const char16_t question[] = {u'?'};
+    char* inPtr = const_cast<char*>(reinterpret_cast<const char*>(question));
+    std::size_t inLeft = sizeof question;
+    char* outPtr = m_defaultChar;
+    std::size_t outLeft = sizeof m_defaultChar;
+    iconv(m_encoder, nullptr, nullptr, nullptr, nullptr);
+    const bool converted = iconv(m_encoder, &inPtr, &inLeft, &outPtr, &outLeft) != kIconvFailed && inLeft == 0 &&
+                           iconv(m_encoder, nullptr, nullptr, &outPtr, &outLeft) != kIconvFailed;
+    m_defaultCharLength = converted ? static_cast<std::size_t>(outPtr - m_defaultChar) : 0;
+    return m_encoder;
+}
+
+std::size_t NarrowCodePage::Utf16Length(std::span<const char> narrow) {
+    if (m_kind == CodesetKind::Utf8) return utf8::Utf16Length(narrow);
+    const iconv_t cd = Decoder();
+    return cd == kNoConverter ? 0 : IconvToUtf16<false>(cd, narrow, {});
+}
+
+std::size_t NarrowCodePage::ToUtf16(std::span<const char> narrow, std::span<char16_t> out) {
+    if (m_kind == CodesetKind::Utf8) return utf8::DecodeToUtf16(narrow, out);
+    const iconv_t cd = Decoder();
+    return cd == kNoConverter ? 0 : IconvToUtf16<true>(cd, narrow, out);
+}
+
+std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
+    if (m_kind == CodesetKind::Utf8) return utf8::Utf8Length(units);
+    const iconv_t cd = Encoder();
+    if (cd == kNoConverter) return 0;
+    return IconvFromUtf16<false>(cd, {m_defaultChar, m_defaultCharLength}, units, {});
+}
+
+std::size_t NarrowCodePage::ToNarrow(std::span<const char16_t> units, std::span<char> out) {
+    if (m_kind == CodesetKind::Utf8) return utf8::EncodeFromUtf16(units, out);
+    const iconv_t cd = Encoder();
+    if (cd == kNoConverter) return 0;
+    return IconvFromUtf16<true>(cd, {m_defaultChar, m_defaultCharLength}, units, out);
+}
+
+namespace testing {
+
+ScopedCodesetOverride::ScopedCodesetOverride(const char* codeset) noexcept { t_codesetOverride = codeset; }
+ScopedCodesetOverride::~ScopedCodesetOverride() { t_codesetOverride = nullptr; }
+
+std::uint64_t ThreadConverterOpenCount() noexcept { return t_convertersOpened; }
+
+}  // namespace testing
+
+}  // namespace zul::text
