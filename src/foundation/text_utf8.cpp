@@ -1,4 +1,5 @@
-// Scalar UTF-8 <-> UTF-16 kernels, written once for counting and converting so the passes agree.
+// Scalar UTF-8 <-> UTF-16 kernels. Decoding counts with the very code that converts, so the
+// passes agree on every invalid sequence.
 #include "foundation/text_utf8.hpp"
 
 #include <cstring>
@@ -97,7 +98,6 @@ std::size_t Decode(std::span<const char> input, std::span<char16_t> output) noex
 inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
 inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
 
-template <bool Write>
 std::size_t Encode(std::span<const char16_t> input, std::span<char> output) noexcept {
     const char16_t* in = input.data();
     const std::size_t n = input.size();
@@ -107,10 +107,8 @@ std::size_t Encode(std::span<const char16_t> input, std::span<char> output) noex
     std::size_t o = 0;
     while (i < n) {
         while (n - i >= 8 && ((Load64(in + i) | Load64(in + i + 4)) & kUnitNonAsciiBits) == 0) {
-            if constexpr (Write) {
-                if (capacity - o < 8) return kNoFit;
-                for (std::size_t k = 0; k < 8; ++k) out[o + k] = static_cast<unsigned char>(in[i + k]);
-            }
+            if (capacity - o < 8) return kNoFit;
+            for (std::size_t k = 0; k < 8; ++k) out[o + k] = static_cast<unsigned char>(in[i + k]);
             i += 8;
             o += 8;
         }
@@ -124,29 +122,27 @@ std::size_t Encode(std::span<const char16_t> input, std::span<char> output) noex
             c = kReplacement;
         }
         const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-        if constexpr (Write) {
-            if (capacity - o < length) return kNoFit;
-            unsigned char* p = out + o;
-            switch (length) {
-                case 1:
-                    p[0] = static_cast<unsigned char>(c);
-                    break;
-                case 2:
-                    p[0] = static_cast<unsigned char>(0xC0 | c >> 6);
-                    p[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                    break;
-                case 3:
-                    p[0] = static_cast<unsigned char>(0xE0 | c >> 12);
-                    p[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
-                    p[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                    break;
-                default:
-                    p[0] = static_cast<unsigned char>(0xF0 | c >> 18);
-                    p[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
-                    p[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
-                    p[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                    break;
-            }
+        if (capacity - o < length) return kNoFit;
+        unsigned char* p = out + o;
+        switch (length) {
+            case 1:
+                p[0] = static_cast<unsigned char>(c);
+                break;
+            case 2:
+                p[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+                p[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+                break;
+            case 3:
+                p[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+                p[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+                p[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+                break;
+            default:
+                p[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+                p[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+                p[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+                p[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+                break;
         }
         o += length;
         i += consumed;
@@ -171,8 +167,6 @@ std::size_t Utf8Length(std::span<const char16_t> in) noexcept {
     return bytes;
 }
 
-std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept {
-    return Encode<true>(in, out);
-}
+std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept { return Encode(in, out); }
 
 }  // namespace zul::text::utf8
