@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "kiv/fld/camera.hpp"
+#include "kiv/fld/managed_ui.hpp"
 #include "kiv/runtime/collector.hpp"
 
 namespace kiv::fld::testing {
@@ -53,6 +55,7 @@ public:
         m_thread = std::this_thread::get_id();
         m_onFinalizerThread = kiv::runtime::IsFinalizerThread();
         m_callsInProgress = callsInProgress;
+        m_sequence = NextSequence();
     }
     int Deletions() const {
         std::lock_guard lock(m_mutex);
@@ -66,6 +69,11 @@ public:
         std::lock_guard lock(m_mutex);
         return m_onFinalizerThread;
     }
+    /// Orders deletions across records: a smaller number was deleted earlier; 0 means not deleted.
+    std::uint64_t Sequence() const {
+        std::lock_guard lock(m_mutex);
+        return m_sequence;
+    }
     /// Calls of the host object that had not returned when it was deleted.
     int CallsInProgressAtDeletion() const {
         std::lock_guard lock(m_mutex);
@@ -78,6 +86,12 @@ private:
     std::thread::id m_thread;
     bool m_onFinalizerThread = false;
     int m_callsInProgress = -1;
+    std::uint64_t m_sequence = 0;
+
+    static std::uint64_t NextSequence() {
+        static std::atomic<std::uint64_t> last{0};
+        return ++last;
+    }
 };
 
 /// Everything a RecordingCamera saw; outlives the camera, so tests can read it after deletion.
@@ -161,6 +175,43 @@ private:
     }
 
     CameraLog& m_log;
+};
+
+/// Everything a RecordingUiCallback saw; outlives the callback, so tests can read it after deletion.
+struct EventLog {
+    std::mutex mutex;
+    std::vector<std::string> events;
+    /// When set, HandleEvent throws this text (as std::runtime_error) after recording the event.
+    std::string raise;
+    /// When set, HandleEvent waits here after recording the event.
+    Gate* gate = nullptr;
+    std::atomic<int> callsInProgress{0};
+    DeletionRecord deletion;
+
+    std::vector<std::string> Events() {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+};
+
+/// A host callback that logs into an EventLog.
+class RecordingUiCallback final : public IKivManagedUiCallback {
+public:
+    explicit RecordingUiCallback(EventLog& log) : m_log(log) {}
+    ~RecordingUiCallback() override { m_log.deletion.Record(m_log.callsInProgress.load()); }
+
+    void HandleEvent(const std::string& data) override {
+        const RunningCall running(m_log.callsInProgress);
+        {
+            std::lock_guard lock(m_log.mutex);
+            m_log.events.push_back(data);
+        }
+        if (m_log.gate) m_log.gate->ArriveAndWait();
+        if (!m_log.raise.empty()) throw std::runtime_error(m_log.raise);
+    }
+
+private:
+    EventLog& m_log;
 };
 
 }  // namespace kiv::fld::testing

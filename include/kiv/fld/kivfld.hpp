@@ -4,4 +4,5 @@
 #include "kiv/fld/camera.hpp"
 #include "kiv/fld/email.hpp"
 #include "kiv/fld/external_gps_provider.hpp"
+#include "kiv/fld/managed_ui.hpp"
 #include "kiv/fld/zip_archive.hpp"
