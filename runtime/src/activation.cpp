@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -53,9 +54,16 @@ private:
     std::uint64_t m_lastId = 0;
 };
 
+std::mutex g_probingOverrideMutex;
+std::optional<std::vector<std::filesystem::path>> g_probingOverride;
+
 // Folders searched for lib<Name>.so, in order: beside the executable (the application base),
 // beside the runtime library (installed beside the bridge), then KIVFLD_COMPONENT_PATH.
 std::vector<std::filesystem::path> ProbingFolders() {
+    {
+        std::lock_guard lock(g_probingOverrideMutex);
+        if (g_probingOverride) return *g_probingOverride;
+    }
     std::vector<std::filesystem::path> folders;
     auto addFolder = [&folders](std::filesystem::path folder) {
         if (folder.empty()) return;
@@ -108,6 +116,20 @@ void LoadComponentLibrary(std::string_view library) {
 }
 
 }  // namespace
+
+namespace testing {
+
+ScopedProbingFolders::ScopedProbingFolders(std::vector<std::filesystem::path> folders) {
+    std::lock_guard lock(g_probingOverrideMutex);
+    g_probingOverride = std::move(folders);
+}
+
+ScopedProbingFolders::~ScopedProbingFolders() {
+    std::lock_guard lock(g_probingOverrideMutex);
+    g_probingOverride.reset();
+}
+
+}  // namespace testing
 
 ClassRegistration::ClassRegistration(std::string library, std::string fullClassName, ClassFactory factory)
     : m_id(ClassRegistry::Instance().Add(std::move(library), std::move(fullClassName), std::move(factory))) {}

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kiv/runtime/export.hpp"
 #include "kiv/runtime/object.hpp"
@@ -48,5 +50,20 @@ template <class T>
 Ref<T> ActivateAs(std::string_view library, std::string_view fullClassName) {
     return Activate(library, fullClassName).template Cast<T>();
 }
+
+namespace testing {
+
+/// Replaces the folders searched for component libraries while it lives, so that a test can show
+/// what happens when a library is missing even though the real one is built beside the runtime.
+/// Libraries already loaded stay loaded.
+class KIV_RUNTIME_API ScopedProbingFolders {
+public:
+    explicit ScopedProbingFolders(std::vector<std::filesystem::path> folders);
+    ~ScopedProbingFolders();
+    ScopedProbingFolders(const ScopedProbingFolders&) = delete;
+    ScopedProbingFolders& operator=(const ScopedProbingFolders&) = delete;
+};
+
+}  // namespace testing
 
 }  // namespace kiv::runtime
