@@ -9,7 +9,7 @@
 namespace kiv::fld {
 
 /// Roots the hosted UI's frame receiver; an empty root when the hosted UI named none.
-struct KivCameraProviderCallbackWrapper : ComponentRoot<KivFldCommon::IKivCameraProviderCallback> {
+struct KIV_FLD_API KivCameraProviderCallbackWrapper : ComponentRoot<KivFldCommon::IKivCameraProviderCallback> {
     using ComponentRoot::ComponentRoot;
 };
 

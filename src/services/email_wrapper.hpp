@@ -7,7 +7,7 @@
 
 namespace kiv::fld {
 
-struct KivEmailWrapper : ComponentRoot<KivFldEmail::EmailClient> {
+struct KIV_FLD_API KivEmailWrapper : ComponentRoot<KivFldEmail::EmailClient> {
     using ComponentRoot::ComponentRoot;
 };
 

@@ -7,7 +7,7 @@
 
 namespace kiv::fld {
 
-struct ExternalGpsProviderWrapper : ComponentRoot<KivFldExternalGpsProvider::KivFldExternalGpsProvider> {
+struct KIV_FLD_API ExternalGpsProviderWrapper : ComponentRoot<KivFldExternalGpsProvider::KivFldExternalGpsProvider> {
     using ComponentRoot::ComponentRoot;
 };
 

@@ -7,7 +7,7 @@
 
 namespace kiv::fld {
 
-struct KivZipArchiveWrapper : ComponentRoot<KivFldZipArchive::KivZipArchive> {
+struct KIV_FLD_API KivZipArchiveWrapper : ComponentRoot<KivFldZipArchive::KivZipArchive> {
     using ComponentRoot::ComponentRoot;
 };
 

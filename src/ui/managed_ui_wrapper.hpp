@@ -9,7 +9,7 @@
 namespace kiv::fld {
 
 /// Roots the hosted UI.
-struct KivManagedUiWrapper : ComponentRoot<KivFldCommon::IKivManagedUI> {
+struct KIV_FLD_API KivManagedUiWrapper : ComponentRoot<KivFldCommon::IKivManagedUI> {
     using ComponentRoot::ComponentRoot;
 };
 

@@ -10,7 +10,7 @@
 
 namespace kiv::fld {
 
-struct KivCameraProviderCallbackWrapper;
+struct KIV_FLD_API KivCameraProviderCallbackWrapper;
 extern template class BasicHandle<KivCameraProviderCallbackWrapper>;
 
 /// Stands for the hosted UI's frame receiver. The bridge creates it when the hosted UI starts

@@ -8,7 +8,7 @@
 
 namespace kiv::fld {
 
-struct KivEmailWrapper;
+struct KIV_FLD_API KivEmailWrapper;
 extern template class BasicHandle<KivEmailWrapper>;
 
 class KIV_FLD_API KivEmail : public BasicHandle<KivEmailWrapper> {

@@ -7,7 +7,7 @@
 
 namespace kiv::fld {
 
-struct ExternalGpsProviderWrapper;
+struct KIV_FLD_API ExternalGpsProviderWrapper;
 extern template class BasicHandle<ExternalGpsProviderWrapper>;
 
 class KIV_FLD_API ExternalGpsProvider : public BasicHandle<ExternalGpsProviderWrapper> {

@@ -27,7 +27,7 @@ public:
     virtual void HandleEvent(const std::string& data) = 0;
 };
 
-struct KivManagedUiWrapper;
+struct KIV_FLD_API KivManagedUiWrapper;
 extern template class BasicHandle<KivManagedUiWrapper>;
 
 /// A hosted UI. Copies control the same hosted UI. Every operation runs synchronously on the

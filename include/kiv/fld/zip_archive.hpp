@@ -9,7 +9,7 @@
 
 namespace kiv::fld {
 
-struct KivZipArchiveWrapper;
+struct KIV_FLD_API KivZipArchiveWrapper;
 extern template class BasicHandle<KivZipArchiveWrapper>;
 
 /// Which archive the operations after Open work on, and whether one is open at all, is known
