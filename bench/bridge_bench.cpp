@@ -1,0 +1,157 @@
+// The costs a host pays per call besides text: the list conversion (against copying the same
+// bytes and converting each element with iconv), a frame through KivCameraProviderCallback
+// (against calling the receiver directly), and a handle copy (against a std::shared_ptr copy).
+#include <benchmark/benchmark.h>
+#include <iconv.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KivFldCommon/IKivCameraProviderCallback.hpp"
+#include "bench_registry.hpp"
+#include "camera/camera_callback_wrapper.hpp"
+#include "corpus.hpp"
+#include "foundation/marshal.hpp"
+#include "kiv/fld/camera.hpp"
+#include "kiv/runtime/object.hpp"
+
+namespace kivfld::bench {
+namespace {
+
+const CodePage kUtf8 = {"UTF-8", "UTF-8", "en_US.UTF-8"};
+
+std::vector<std::string> Attachments(std::size_t count) {
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::string number = std::to_string(1000 + i);
+        paths.push_back(i % 4 == 3 ? "/home/jörg/Überweisungen/Beleg-" + number + ".pdf"
+                                   : "/home/anna/Documents/attachment-" + number + ".pdf");
+    }
+    return paths;
+}
+
+std::size_t TotalBytes(const std::vector<std::string>& items) {
+    std::size_t total = 0;
+    for (const std::string& item : items) total += item.size();
+    return total;
+}
+
+void ListOurs(benchmark::State& state, std::size_t count) {
+    ScopedCodePage codePage(kUtf8);
+    if (!codePage.Active()) return state.SkipWithError("locale not installed");
+    const std::vector<std::string> items = Attachments(count);
+    for (auto _ : state) {
+        auto list = zul::marshal::marshal_as<zul::marshal::ComponentStringList>(items);
+        benchmark::DoNotOptimize(list.Get());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(items)));
+}
+
+void ListMemcpy(benchmark::State& state, std::size_t count) {
+    const std::vector<std::string> items = Attachments(count);
+    std::vector<char> out(TotalBytes(items));
+    for (auto _ : state) {
+        char* at = out.data();
+        for (const std::string& item : items) {
+            std::memcpy(at, item.data(), item.size());
+            at += item.size();
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(items)));
+}
+
+// Each element counted into scratch, then converted into its own slot of one buffer.
+void ListIconv(benchmark::State& state, std::size_t count) {
+    const std::vector<std::string> items = Attachments(count);
+    const iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    std::vector<char16_t> out(TotalBytes(items));
+    for (auto _ : state) {
+        char* at = reinterpret_cast<char*>(out.data());
+        for (const std::string& item : items) {
+            char scratch[512];
+            char* inPtr = const_cast<char*>(item.data());
+            std::size_t inLeft = item.size();
+            char* outPtr = scratch;
+            std::size_t outLeft = sizeof scratch;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+            std::size_t room = sizeof scratch - outLeft;
+            inPtr = const_cast<char*>(item.data());
+            inLeft = item.size();
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            iconv(cd, &inPtr, &inLeft, &at, &room);
+        }
+        benchmark::ClobberMemory();
+    }
+    iconv_close(cd);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(items)));
+}
+
+// A receiver that only counts, so that both sides measure the call and nothing else.
+class CountingReceiver final : public KivFldCommon::IKivCameraProviderCallback {
+public:
+    void HandleFrame(std::int32_t frameDataLength, kiv::runtime::PointerValue frameData) override {
+        frames += frameDataLength != 0 || frameData != 0;
+    }
+    void HandleError(const kiv::runtime::String&) override {}
+    std::int64_t frames = 0;
+};
+
+unsigned char g_frame[64];
+
+void FrameOurs(benchmark::State& state) {
+    const auto receiver = kiv::runtime::New<CountingReceiver>();
+    kiv::fld::KivCameraProviderCallback callback(
+        std::make_shared<kiv::fld::KivCameraProviderCallbackWrapper>(receiver));
+    for (auto _ : state) callback.HandleFrame(sizeof g_frame, g_frame);
+    benchmark::DoNotOptimize(receiver->frames);
+}
+
+void FrameDirect(benchmark::State& state) {
+    const auto receiver = kiv::runtime::New<CountingReceiver>();
+    KivFldCommon::IKivCameraProviderCallback* target = receiver.Get();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(target);  // keeps the call virtual
+        target->HandleFrame(sizeof g_frame, reinterpret_cast<kiv::runtime::PointerValue>(g_frame));
+    }
+    benchmark::DoNotOptimize(receiver->frames);
+}
+
+void HandleOurs(benchmark::State& state) {
+    const auto receiver = kiv::runtime::New<CountingReceiver>();
+    const kiv::fld::KivCameraProviderCallback callback(
+        std::make_shared<kiv::fld::KivCameraProviderCallbackWrapper>(receiver));
+    for (auto _ : state) {
+        kiv::fld::KivCameraProviderCallback copy(callback);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+void HandleSharedPtr(benchmark::State& state) {
+    const auto receiver = kiv::runtime::New<CountingReceiver>();
+    const auto wrapper = std::make_shared<kiv::fld::KivCameraProviderCallbackWrapper>(receiver);
+    for (auto _ : state) {
+        std::shared_ptr<kiv::fld::KivCameraProviderCallbackWrapper> copy(wrapper);
+        benchmark::DoNotOptimize(copy);
+    }
+}
+
+}  // namespace
+
+void RegisterBridgeBenchmarks() {
+    for (std::size_t count : {8, 1000}) {
+        const std::string stem = "list/" + std::to_string(count) + "_attachments/";
+        benchmark::RegisterBenchmark((stem + "ours").c_str(), ListOurs, count);
+        benchmark::RegisterBenchmark((stem + "memcpy").c_str(), ListMemcpy, count);
+        benchmark::RegisterBenchmark((stem + "iconv").c_str(), ListIconv, count);
+    }
+    benchmark::RegisterBenchmark("frame/HandleFrame/ours", FrameOurs);
+    benchmark::RegisterBenchmark("frame/HandleFrame/direct", FrameDirect);
+    benchmark::RegisterBenchmark("handle/copy_destroy/ours", HandleOurs);
+    benchmark::RegisterBenchmark("handle/copy_destroy/shared_ptr", HandleSharedPtr);
+}
+
+}  // namespace kivfld::bench
