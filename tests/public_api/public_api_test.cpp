@@ -29,7 +29,8 @@ TYPED_TEST(EveryHandle, EmptyHandlesCopyMoveAndAssignAsEmpty) {
     EXPECT_FALSE(moved);
     copy = moved;
     moved = std::move(copy);
-    moved = moved;
+    const TypeParam& alias = moved;
+    moved = alias;  // self-assignment
     EXPECT_FALSE(moved);
 }
 
