@@ -9,16 +9,16 @@
 
 namespace KivFldEmail::mime {
 
-/// One mailbox of an address header: an optional display name and the addr-spec.
+/// One mailbox of an address header: an optional display name and the bare address.
 struct Mailbox {
     std::string displayName;  ///< UTF-8, may be empty.
-    std::string address;      ///< ASCII addr-spec, local@domain.
+    std::string address;      ///< ASCII bare address, local@domain.
 };
 
 /// Parses a list of mailboxes separated by ',' or ';' (outside quoted display names), each either
 /// `local@domain` or `Name <local@domain>`. Raises ArgumentError naming what is wrong: an empty
 /// list or entry, a line break or other control character (which could start a new header), or
-/// an addr-spec that is not ASCII `local@domain`.
+/// a bare address that is not ASCII `local@domain`.
 std::vector<Mailbox> ParseMailboxList(std::string_view utf8);
 
 /// A file attached to a message: the name it is shown under and its exact bytes.

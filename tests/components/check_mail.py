@@ -26,7 +26,7 @@ def main():
     parser.add_argument("message")
     parser.add_argument("--from-address", required=True)
     parser.add_argument("--from-name-hex", default="")
-    parser.add_argument("--to", action="append", default=[], help="addr-spec, once per recipient")
+    parser.add_argument("--to", action="append", default=[], help="bare address, once per recipient")
     parser.add_argument("--subject-hex", required=True)
     parser.add_argument("--body-hex", required=True, help="the body's exact bytes after decoding")
     parser.add_argument("--attachment", action="append", default=[], help="HEXNAME=PATH, in order")
