@@ -1,13 +1,15 @@
-// Scalar UTF-8 <-> UTF-16 kernels. Decoding counts with the very code that converts, so the
-// passes agree on every invalid sequence.
+// The scalar UTF-8 kernel, which is the reference, and the choice of kernel. Decoding counts
+// with the very code that converts, so the passes agree on every invalid sequence.
 #include "foundation/text_utf8.hpp"
 
 #include <cstring>
 
+#include "foundation/text_utf8_kernels.hpp"
+
 namespace zul::text::utf8 {
+namespace detail::scalar {
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
 constexpr std::uint64_t kByteHighBits = 0x8080808080808080u;
 constexpr std::uint64_t kUnitNonAsciiBits = 0xFF80FF80FF80FF80u;
 
@@ -15,44 +17,6 @@ inline std::uint64_t Load64(const void* p) noexcept {
     std::uint64_t value;
     std::memcpy(&value, p, sizeof value);
     return value;
-}
-
-inline bool IsContinuation(unsigned char byte) noexcept { return (byte & 0xC0) == 0x80; }
-inline bool InRange(unsigned char byte, unsigned char low, unsigned char high) noexcept {
-    return byte >= low && byte <= high;
-}
-
-// One code point (or U+FFFD) and the bytes it took. Second-byte bounds exclude overlongs, UTF-8
-// surrogates and values above U+10FFFF, so a bad second byte ends a subpart after one byte.
-struct Decoded {
-    char32_t codePoint;
-    std::size_t length;
-};
-
-inline Decoded DecodeOne(const unsigned char* p, std::size_t available) noexcept {
-    const unsigned char b0 = p[0];
-    if (b0 < 0x80) return {b0, 1};
-    if (b0 < 0xC2) return {kReplacement, 1};
-    if (b0 < 0xE0) {
-        if (available < 2 || !IsContinuation(p[1])) return {kReplacement, 1};
-        return {static_cast<char32_t>((b0 & 0x1F) << 6 | (p[1] & 0x3F)), 2};
-    }
-    if (b0 < 0xF0) {
-        const unsigned char low = b0 == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char high = b0 == 0xED ? 0x9F : 0xBF;
-        if (available < 2 || !InRange(p[1], low, high)) return {kReplacement, 1};
-        if (available < 3 || !IsContinuation(p[2])) return {kReplacement, 2};
-        return {static_cast<char32_t>((b0 & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F)), 3};
-    }
-    if (b0 < 0xF5) {
-        const unsigned char low = b0 == 0xF0 ? 0x90 : 0x80;
-        const unsigned char high = b0 == 0xF4 ? 0x8F : 0xBF;
-        if (available < 2 || !InRange(p[1], low, high)) return {kReplacement, 1};
-        if (available < 3 || !IsContinuation(p[2])) return {kReplacement, 2};
-        if (available < 4 || !IsContinuation(p[3])) return {kReplacement, 3};
-        return {static_cast<char32_t>((b0 & 0x07) << 18 | (p[1] & 0x3F) << 12 | (p[2] & 0x3F) << 6 | (p[3] & 0x3F)), 4};
-    }
-    return {kReplacement, 1};
 }
 
 template <bool Write>
@@ -74,29 +38,11 @@ std::size_t Decode(std::span<const char> input, std::span<char16_t> output) noex
             o += 16;
         }
         if (i == n) break;
-        const Decoded d = DecodeOne(in + i, n - i);
-        if (d.codePoint < 0x10000) {
-            if constexpr (Write) {
-                if (o == capacity) return kNoFit;
-                out[o] = static_cast<char16_t>(d.codePoint);
-            }
-            o += 1;
-        } else {
-            if constexpr (Write) {
-                if (capacity - o < 2) return kNoFit;
-                const char32_t v = d.codePoint - 0x10000;
-                out[o] = static_cast<char16_t>(0xD800 | (v >> 10));
-                out[o + 1] = static_cast<char16_t>(0xDC00 | (v & 0x3FF));
-            }
-            o += 2;
-        }
-        i += d.length;
+        // One character.
+        if (!DecodeCharactersUntil<Write>(in, n, i, i + 1, out, capacity, o)) return kNoFit;
     }
     return o;
 }
-
-inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
-inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
 
 std::size_t Encode(std::span<const char16_t> input, std::span<char> output) noexcept {
     const char16_t* in = input.data();
@@ -113,39 +59,8 @@ std::size_t Encode(std::span<const char16_t> input, std::span<char> output) noex
             o += 8;
         }
         if (i == n) break;
-        char32_t c = in[i];
-        std::size_t consumed = 1;
-        if (IsHighSurrogate(in[i]) && i + 1 < n && IsLowSurrogate(in[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10 | (in[i + 1] - 0xDC00));
-            consumed = 2;
-        } else if (IsHighSurrogate(in[i]) || IsLowSurrogate(in[i])) {
-            c = kReplacement;
-        }
-        const std::size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-        if (capacity - o < length) return kNoFit;
-        unsigned char* p = out + o;
-        switch (length) {
-            case 1:
-                p[0] = static_cast<unsigned char>(c);
-                break;
-            case 2:
-                p[0] = static_cast<unsigned char>(0xC0 | c >> 6);
-                p[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                break;
-            case 3:
-                p[0] = static_cast<unsigned char>(0xE0 | c >> 12);
-                p[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
-                p[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                break;
-            default:
-                p[0] = static_cast<unsigned char>(0xF0 | c >> 18);
-                p[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
-                p[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
-                p[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
-                break;
-        }
-        o += length;
-        i += consumed;
+        // One character.
+        if (!EncodeCharactersUntil(in, n, i, i + 1, out, capacity, o)) return kNoFit;
     }
     return o;
 }
@@ -168,5 +83,69 @@ std::size_t Utf8Length(std::span<const char16_t> in) noexcept {
 }
 
 std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept { return Encode(in, out); }
+
+}  // namespace detail::scalar
+
+namespace {
+
+constexpr KernelFunctions kKernels[] = {
+    {"scalar", detail::scalar::Utf16Length, detail::scalar::DecodeToUtf16, detail::scalar::Utf8Length,
+     detail::scalar::EncodeFromUtf16},
+    {"sse2", detail::sse2::Utf16Length, detail::sse2::DecodeToUtf16, detail::sse2::Utf8Length,
+     detail::sse2::EncodeFromUtf16},
+    {"avx2", detail::avx2::Utf16Length, detail::avx2::DecodeToUtf16, detail::avx2::Utf8Length,
+     detail::avx2::EncodeFromUtf16},
+    {"avx512", detail::avx512::Utf16Length, detail::avx512::DecodeToUtf16, detail::avx512::Utf8Length,
+     detail::avx512::EncodeFromUtf16},
+};
+
+Kernel Fastest() noexcept {
+    for (Kernel kernel : {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2})
+        if (KernelSupported(kernel)) return kernel;
+    return Kernel::Scalar;
+}
+
+// Chosen during static initialization, before main and before any thread of ours; a conversion
+// that runs even earlier (from another static initializer) takes the reference.
+constinit const KernelFunctions* g_active = &kKernels[static_cast<int>(Kernel::Scalar)];
+[[maybe_unused]] const bool g_activeChosen = (g_active = &KernelFor(Fastest()), true);
+
+}  // namespace
+
+bool KernelSupported(Kernel kernel) noexcept {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    switch (kernel) {
+        case Kernel::Scalar:
+        case Kernel::Sse2:
+            return true;
+        case Kernel::Avx2:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+        case Kernel::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+                   __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+    }
+    return false;
+#else
+    return kernel == Kernel::Scalar;
+#endif
+}
+
+const KernelFunctions& KernelFor(Kernel kernel) noexcept { return kKernels[static_cast<int>(kernel)]; }
+
+Kernel ActiveKernel() noexcept { return static_cast<Kernel>(g_active - kKernels); }
+
+std::size_t Utf16Length(std::span<const char> in) noexcept { return g_active->utf16Length(in); }
+
+std::size_t DecodeToUtf16(std::span<const char> in, std::span<char16_t> out) noexcept {
+    return g_active->decodeToUtf16(in, out);
+}
+
+std::size_t Utf8Length(std::span<const char16_t> in) noexcept { return g_active->utf8Length(in); }
+
+std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept {
+    return g_active->encodeFromUtf16(in, out);
+}
 
 }  // namespace zul::text::utf8
