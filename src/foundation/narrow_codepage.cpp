@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "foundation/single_byte_codeset.hpp"
 #include "foundation/text_utf8.hpp"
 #include "kiv/runtime/errors.hpp"
 
@@ -224,8 +225,17 @@ struct ThreadCodePages {
     NarrowCodePage* last = nullptr;
     std::uint64_t clock = 0;
 
+    // The same codeset as last time is the common case: compared inline, since a library call
+    // costs as much as converting a short string.
+    static bool SameName(const char* stored, const char* name) noexcept {
+        for (;; ++stored, ++name) {
+            if (*stored != *name) return false;
+            if (*stored == '\0') return true;
+        }
+    }
+
     NarrowCodePage& Find(const char* codeset) {
-        if (last && std::strcmp(last->m_codeset, codeset) == 0) return *last;
+        if (last && SameName(last->m_codeset, codeset)) return *last;
         const std::string_view name(codeset);
         if (name.size() > NarrowCodePage::kMaxCodesetLength) {
             unusable.Assign(name);
@@ -262,6 +272,8 @@ void NarrowCodePage::Close() noexcept {
     m_decoder = m_encoder = kNoConverter;
     m_decoderUnavailable = m_encoderUnavailable = false;
     m_defaultCharLength = 0;
+    m_singleByte = nullptr;
+    m_singleByteKnown = false;
 }
 
 void NarrowCodePage::Assign(std::string_view codeset) noexcept {
@@ -298,20 +310,36 @@ iconv_t NarrowCodePage::Encoder() {
     return m_encoder;
 }
 
+const SingleByteCodeset* NarrowCodePage::SingleByte() {
+    if (m_singleByteKnown || m_unusable) return m_singleByte;
+    if (const auto cached = SingleByteCodeset::Cached(m_codeset)) {
+        m_singleByte = *cached;
+    } else {
+        const iconv_t cd = Decoder();
+        if (cd == kNoConverter) return nullptr;  // may work on a later call
+        m_singleByte = SingleByteCodeset::Probe(m_codeset, cd);
+    }
+    m_singleByteKnown = true;
+    return m_singleByte;
+}
+
 std::size_t NarrowCodePage::Utf16Length(std::span<const char> narrow) {
     if (m_kind == CodesetKind::Utf8) return utf8::Utf16Length(narrow);
+    if (SingleByte()) return narrow.size();
     const iconv_t cd = Decoder();
     return cd == kNoConverter ? 0 : IconvToUtf16<false>(cd, narrow, {});
 }
 
 std::size_t NarrowCodePage::ToUtf16(std::span<const char> narrow, std::span<char16_t> out) {
     if (m_kind == CodesetKind::Utf8) return utf8::DecodeToUtf16(narrow, out);
+    if (const SingleByteCodeset* table = SingleByte()) return table->ToUtf16(narrow, out);
     const iconv_t cd = Decoder();
     return cd == kNoConverter ? 0 : IconvToUtf16<true>(cd, narrow, out);
 }
 
 std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
     if (m_kind == CodesetKind::Utf8) return utf8::Utf8Length(units);
+    if (const SingleByteCodeset* table = SingleByte()) return table->NarrowLength(units);
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
     return IconvFromUtf16<false>(cd, {m_defaultChar, m_defaultCharLength}, units, {});
@@ -319,6 +347,7 @@ std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
 
 std::size_t NarrowCodePage::ToNarrow(std::span<const char16_t> units, std::span<char> out) {
     if (m_kind == CodesetKind::Utf8) return utf8::EncodeFromUtf16(units, out);
+    if (const SingleByteCodeset* table = SingleByte()) return table->ToNarrow(units, out);
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
     return IconvFromUtf16<true>(cd, {m_defaultChar, m_defaultCharLength}, units, out);

@@ -1,8 +1,10 @@
 // The calling thread's narrow code page (the codeset of its current locale) and conversion
-// between it and UTF-16: our own kernels for UTF-8, glibc iconv for every other codeset.
+// between it and UTF-16: our own kernels for UTF-8, tables for single-byte codesets, glibc iconv
+// for every other codeset.
 //
 // Converters are opened once per thread and codeset and kept until the thread ends, so a
-// conversion never pays for iconv_open. Nothing here is shared between threads.
+// conversion never pays for iconv_open. Single-byte tables are built once per process (see
+// single_byte_codeset.hpp); nothing else is shared between threads.
 #pragma once
 
 #include <iconv.h>
@@ -13,6 +15,8 @@
 #include <string_view>
 
 namespace zul::text {
+
+class SingleByteCodeset;
 
 enum class CodesetKind {
     Utf8,   ///< Converted by the UTF-8 kernels (text_utf8.hpp).
@@ -68,6 +72,8 @@ private:
     void Close() noexcept;
     iconv_t Decoder();
     iconv_t Encoder();
+    /// The codeset's tables when it is single-byte, probing it (with Decoder()) on first use.
+    const SingleByteCodeset* SingleByte();
 
     char m_codeset[kMaxCodesetLength + 1] = {};
     CodesetKind m_kind = CodesetKind::Utf8;
@@ -76,6 +82,8 @@ private:
     iconv_t m_encoder = reinterpret_cast<iconv_t>(-1);
     bool m_decoderUnavailable = false;
     bool m_encoderUnavailable = false;
+    const SingleByteCodeset* m_singleByte = nullptr;
+    bool m_singleByteKnown = false;
     char m_defaultChar[16] = {};
     std::size_t m_defaultCharLength = 0;
     std::uint64_t m_lastUse = 0;
