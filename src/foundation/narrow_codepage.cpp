@@ -9,6 +9,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "foundation/single_byte_codeset.hpp"
 #include "foundation/text_utf8.hpp"
@@ -22,8 +24,12 @@ constexpr std::size_t kIconvFailed = static_cast<std::size_t>(-1);
 constexpr const char* kUtf16Native = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 constexpr char16_t kReplacement = 0xFFFD;
 
-// Count passes, and write passes near the end of their room, convert into this much stack.
-constexpr std::size_t kScratchBytes = 512;
+// Count passes, and write passes near the end of their room, convert into scratch: per thread,
+// made at its first iconv conversion. Small scratch costs more than the calls it takes: a
+// multi-step converter that runs out of output room converts the unconsumed input again to find
+// where it stopped. When the thread's scratch cannot be had, a small one on the stack serves.
+constexpr std::size_t kThreadScratchBytes = 64 * 1024;
+constexpr std::size_t kStackScratchBytes = 2048;
 
 thread_local const char* t_codesetOverride = nullptr;
 thread_local std::uint64_t t_convertersOpened = 0;
@@ -49,7 +55,9 @@ const char* CurrentCodeset() noexcept {
 template <class Unit, bool Write>
 class Sink {
 public:
-    explicit Sink(std::span<Unit> out) noexcept : m_out(out) {}
+    /// `scratch` must be aligned for Unit.
+    Sink(std::span<Unit> out, std::span<char> scratch) noexcept
+        : m_out(out), m_scratch(reinterpret_cast<Unit*>(scratch.data()), scratch.size() / sizeof(Unit)) {}
 
     // Runs one iconv call into the free room; errno survives for the caller.
     template <class Call>
@@ -99,15 +107,16 @@ private:
     bool m_overflowed = false;
     bool m_lastCallProduced = false;
     bool m_lastCallInScratch = false;
-    std::array<Unit, kScratchBytes / sizeof(Unit)> m_scratch;
+    std::span<Unit> m_scratch;
 };
 
 // Resets, converts, flushes. A byte that cannot start a character here becomes one U+FFFD and
 // decoding resumes at the next byte; input that ends inside a character becomes one U+FFFD for
 // the whole incomplete tail, as a truncated UTF-8 sequence does.
 template <bool Write>
-std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_t> out) noexcept {
-    Sink<char16_t, Write> sink(out);
+std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_t> out,
+                         std::span<char> scratch) noexcept {
+    Sink<char16_t, Write> sink(out, scratch);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char* inPtr = const_cast<char*>(in.data());
     std::size_t inLeft = in.size();
@@ -153,8 +162,8 @@ inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0
 // back to it first, which for stateless codesets writes nothing.
 template <bool Write>
 std::size_t IconvFromUtf16(iconv_t cd, std::span<const char> defaultChar, std::span<const char16_t> in,
-                           std::span<char> out) noexcept {
-    Sink<char, Write> sink(out);
+                           std::span<char> out, std::span<char> scratch) noexcept {
+    Sink<char, Write> sink(out, scratch);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
     char* const inStart = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
     char* inPtr = inStart;
@@ -224,6 +233,13 @@ struct ThreadCodePages {
     NarrowCodePage unusable;  // stands for codesets whose name is too long to keep
     NarrowCodePage* last = nullptr;
     std::uint64_t clock = 0;
+    std::unique_ptr<char[]> scratch;  // for iconv passes, made when the thread first needs it
+
+    /// The thread's iconv scratch, or `fallback` when it cannot be made.
+    std::span<char> Scratch(std::span<char> fallback) noexcept {
+        if (!scratch) scratch.reset(new (std::nothrow) char[kThreadScratchBytes]);
+        return scratch ? std::span<char>(scratch.get(), kThreadScratchBytes) : fallback;
+    }
 
     // The same codeset as last time is the common case: compared inline, since a library call
     // costs as much as converting a short string.
@@ -327,14 +343,16 @@ std::size_t NarrowCodePage::Utf16Length(std::span<const char> narrow) {
     if (m_kind == CodesetKind::Utf8) return utf8::Utf16Length(narrow);
     if (SingleByte()) return narrow.size();
     const iconv_t cd = Decoder();
-    return cd == kNoConverter ? 0 : IconvToUtf16<false>(cd, narrow, {});
+    alignas(char16_t) char fallback[kStackScratchBytes];
+    return cd == kNoConverter ? 0 : IconvToUtf16<false>(cd, narrow, {}, t_codePages.Scratch(fallback));
 }
 
 std::size_t NarrowCodePage::ToUtf16(std::span<const char> narrow, std::span<char16_t> out) {
     if (m_kind == CodesetKind::Utf8) return utf8::DecodeToUtf16(narrow, out);
     if (const SingleByteCodeset* table = SingleByte()) return table->ToUtf16(narrow, out);
     const iconv_t cd = Decoder();
-    return cd == kNoConverter ? 0 : IconvToUtf16<true>(cd, narrow, out);
+    alignas(char16_t) char fallback[kStackScratchBytes];
+    return cd == kNoConverter ? 0 : IconvToUtf16<true>(cd, narrow, out, t_codePages.Scratch(fallback));
 }
 
 std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
@@ -342,7 +360,8 @@ std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
     if (const SingleByteCodeset* table = SingleByte()) return table->NarrowLength(units);
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
-    return IconvFromUtf16<false>(cd, {m_defaultChar, m_defaultCharLength}, units, {});
+    char fallback[kStackScratchBytes];
+    return IconvFromUtf16<false>(cd, {m_defaultChar, m_defaultCharLength}, units, {}, t_codePages.Scratch(fallback));
 }
 
 std::size_t NarrowCodePage::ToNarrow(std::span<const char16_t> units, std::span<char> out) {
@@ -350,7 +369,8 @@ std::size_t NarrowCodePage::ToNarrow(std::span<const char16_t> units, std::span<
     if (const SingleByteCodeset* table = SingleByte()) return table->ToNarrow(units, out);
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
-    return IconvFromUtf16<true>(cd, {m_defaultChar, m_defaultCharLength}, units, out);
+    char fallback[kStackScratchBytes];
+    return IconvFromUtf16<true>(cd, {m_defaultChar, m_defaultCharLength}, units, out, t_codePages.Scratch(fallback));
 }
 
 namespace testing {
