@@ -27,6 +27,44 @@ constexpr const char* kWideToNarrowFailed =
 constexpr const char* kNullNotSupported = "NULLPTR is not supported for this conversion.";
 constexpr const char* kTooManyStrings = "Number of strings exceeds INT_MAX.";
 
+#if !defined(__cpp_lib_string_resize_and_overwrite) && defined(__GLIBCXX__) && _GLIBCXX_USE_CXX11_ABI
+// libstdc++ before C++23 has no resize_and_overwrite, only the private member with which its own
+// resize_and_overwrite ends: set the length and store the terminating zero. An explicit
+// instantiation may name a private member; the friend hands it on.
+using SetLengthMember = void (std::string::*)(std::string::size_type);
+void SetLength(std::string& s, std::size_t n);
+template <SetLengthMember Member>
+struct LengthAccess {
+    friend void SetLength(std::string& s, std::size_t n) { (s.*Member)(n); }
+};
+template struct LengthAccess<&std::string::_M_set_length>;
+#define ZUL_STRING_SET_LENGTH 1
+#endif
+
+// Makes `result` exactly `size` bytes long, written by `write(char* storage, size)`, which returns
+// the bytes it wrote; the text is kept only when that is `size`, else `result` stays empty.
+// Storage is allocated once and not zero-filled first, wherever the standard library allows.
+template <class Write>
+std::size_t Overwrite(std::string& result, std::size_t size, Write&& write) {
+    std::size_t written = 0;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+    result.resize_and_overwrite(size, [&](char* storage, std::size_t room) {
+        written = write(storage, room);
+        return written == size ? size : 0;
+    });
+#elif defined(ZUL_STRING_SET_LENGTH)
+    // The steps of libstdc++'s resize_and_overwrite: room for size bytes and a terminating zero.
+    result.reserve(size);
+    written = write(result.data(), size);
+    SetLength(result, written == size ? size : 0);
+#else
+    result.resize(size);
+    written = write(result.data(), size);
+    if (written != size) result.clear();
+#endif
+    return written;
+}
+
 }  // namespace
 
 ComponentString marshal_traits<ComponentString, std::string>::marshal(const std::string& from) {
@@ -52,16 +90,9 @@ std::string marshal_traits<std::string, ComponentString>::marshal(const Componen
     if (r == 0) throw ArgumentError(kWideToNarrowFailed);
     if (r >= kMaxSize) throw ArgumentOutOfRangeError(kSizeExceedsIntMax);
     std::string result;
-    std::size_t written = 0;
-#if defined(__cpp_lib_string_resize_and_overwrite)
-    result.resize_and_overwrite(r, [&](char* storage, std::size_t size) {
-        written = codePage.ToNarrow(units, {storage, size});
-        return written == r ? r : 0;
+    const std::size_t written = Overwrite(result, r, [&](char* storage, std::size_t size) {
+        return codePage.ToNarrow(units, {storage, size});
     });
-#else
-    result.resize(r);
-    written = codePage.ToNarrow(units, {result.data(), r});
-#endif
     if (written != r) throw ArgumentError(kWideToNarrowFailed);
     return result;
 }
