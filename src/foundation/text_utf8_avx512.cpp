@@ -174,10 +174,38 @@ inline std::size_t CompleteEnd(const unsigned char* block) {
     return end;
 }
 
+// Widens the `length` ASCII bytes of `v` to units at `out`.
+ZUL_AVX512 inline void WidenAscii(__m512i v, std::size_t length, char16_t* out) {
+    const __m512i low = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v));
+    const __m512i high = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1));
+    if (length == 64) {
+        _mm512_storeu_si512(out, low);
+        _mm512_storeu_si512(out + 32, high);
+    } else {
+        const __mmask64 inBlock = FirstBits64(length);
+        _mm512_mask_storeu_epi16(out, static_cast<__mmask32>(inBlock), low);
+        _mm512_mask_storeu_epi16(out + 32, static_cast<__mmask32>(inBlock >> 32), high);
+    }
+}
+
 template <bool Write>
 ZUL_AVX512 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* out, std::size_t capacity) {
     std::size_t i = 0;
     std::size_t o = 0;
+    // Leading ASCII first, in a loop of its own: short strings are often nothing else, and the
+    // constants of the loop below then need not be set up.
+    while (i < n) {
+        const std::size_t length = n - i < 64 ? n - i : 64;
+        const __m512i v =
+            length == 64 ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi8(FirstBits64(length), in + i);
+        if (_mm512_movepi8_mask(v) != 0) break;
+        if constexpr (Write) {
+            if (capacity - o < length) return kNoFit;
+            WidenAscii(v, length, out + o);
+        }
+        i += length;
+        o += length;
+    }
     while (i < n) {
         const std::size_t available = n - i;
         const bool full = available >= 64;
@@ -188,15 +216,7 @@ ZUL_AVX512 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* 
         if (nonAscii == 0) {
             if constexpr (Write) {
                 if (capacity - o < length) return kNoFit;
-                const __m512i low = _mm512_cvtepu8_epi16(_mm512_castsi512_si256(v));
-                const __m512i high = _mm512_cvtepu8_epi16(_mm512_extracti64x4_epi64(v, 1));
-                if (full) {
-                    _mm512_storeu_si512(out + o, low);
-                    _mm512_storeu_si512(out + o + 32, high);
-                } else {
-                    _mm512_mask_storeu_epi16(out + o, static_cast<__mmask32>(inBlock), low);
-                    _mm512_mask_storeu_epi16(out + o + 32, static_cast<__mmask32>(inBlock >> 32), high);
-                }
+                WidenAscii(v, length, out + o);
             }
             i += length;
             o += length;
@@ -288,10 +308,31 @@ ZUL_AVX512 inline std::uint64_t ByteMask(std::uint32_t present, std::uint32_t ge
            _pdep_u64(ge800 & present, 0x4444444444444444ULL) | _pdep_u64(pairHigh, 0x8888888888888888ULL);
 }
 
+// Narrows the `length` ASCII units of `v` to bytes at `out`.
+ZUL_AVX512 inline void NarrowAscii(__m512i v, std::size_t length, unsigned char* out) {
+    if (length == 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm512_cvtepi16_epi8(v));
+    else
+        _mm512_mask_cvtepi16_storeu_epi8(out, FirstBits32(length), v);
+}
+
 template <bool Write>
 ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* out, std::size_t capacity) {
     std::size_t i = 0;
     std::size_t o = 0;
+    // Leading ASCII in a loop of its own, as when decoding.
+    while (i < n) {
+        const std::size_t length = n - i < 32 ? n - i : 32;
+        const __m512i v =
+            length == 32 ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi16(FirstBits32(length), in + i);
+        if (_mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x80)) != 0) break;
+        if constexpr (Write) {
+            if (capacity - o < length) return kNoFit;
+            NarrowAscii(v, length, out + o);
+        }
+        i += length;
+        o += length;
+    }
     while (i < n) {
         const std::size_t available = n - i;
         const bool full = available >= 32;
@@ -302,10 +343,7 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
         if (ge80 == 0) {
             if constexpr (Write) {
                 if (capacity - o < length) return kNoFit;
-                if (full)
-                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + o), _mm512_cvtepi16_epi8(v));
-                else
-                    _mm512_mask_cvtepi16_storeu_epi8(out + o, inBlock, v);
+                NarrowAscii(v, length, out + o);
             }
             i += length;
             o += length;
