@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "foundation/single_byte_codeset.hpp"
 #include "foundation/text_utf8.hpp"
@@ -110,14 +111,16 @@ private:
     std::span<Unit> m_scratch;
 };
 
-// Resets, converts, flushes. A byte that cannot start a character here becomes one U+FFFD and
-// decoding resumes at the next byte; input that ends inside a character becomes one U+FFFD for
-// the whole incomplete tail, as a truncated UTF-8 sequence does.
+// Resets (unless `initialState` says the last conversion ended with a flush), converts, flushes,
+// and records whether the converter is left in its initial state. A byte that cannot start a
+// character here becomes one U+FFFD and decoding resumes at the next byte; input that ends inside
+// a character becomes one U+FFFD for the whole incomplete tail, as a truncated UTF-8 sequence does.
 template <bool Write>
-std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_t> out,
+std::size_t IconvToUtf16(iconv_t cd, bool& initialState, std::span<const char> in, std::span<char16_t> out,
                          std::span<char> scratch) noexcept {
     Sink<char16_t, Write> sink(out, scratch);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (!initialState) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    initialState = false;
     char* inPtr = const_cast<char*>(in.data());
     std::size_t inLeft = in.size();
     const char16_t replacement[] = {kReplacement};
@@ -131,7 +134,10 @@ std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_
         const int error = errno;
         if (sink.Overflowed()) return kNoFit;
         if (result != kIconvFailed) {
-            if (flushing) return sink.Produced();
+            if (flushing) {
+                initialState = true;
+                return sink.Produced();
+            }
             continue;
         }
         switch (error) {
@@ -157,14 +163,16 @@ std::size_t IconvToUtf16(iconv_t cd, std::span<const char> in, std::span<char16_
 inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
 inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
 
-// Resets, converts, flushes. A character without an exact equivalent (or a lone surrogate)
+// Resets (unless known to be needless), converts, flushes, as above. A character without an
+// exact equivalent (or a lone surrogate)
 // becomes the default character, written from the initial shift state: the converter is brought
 // back to it first, which for stateless codesets writes nothing.
 template <bool Write>
-std::size_t IconvFromUtf16(iconv_t cd, std::span<const char> defaultChar, std::span<const char16_t> in,
-                           std::span<char> out, std::span<char> scratch) noexcept {
+std::size_t IconvFromUtf16(iconv_t cd, bool& initialState, std::span<const char> defaultChar,
+                           std::span<const char16_t> in, std::span<char> out, std::span<char> scratch) noexcept {
     Sink<char, Write> sink(out, scratch);
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (!initialState) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    initialState = false;
     char* const inStart = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
     char* inPtr = inStart;
     std::size_t inLeft = in.size_bytes();
@@ -181,7 +189,10 @@ std::size_t IconvFromUtf16(iconv_t cd, std::span<const char> defaultChar, std::s
         const int error = errno;
         if (sink.Overflowed()) return kNoFit;
         if (result != kIconvFailed) {
-            if (flushing) return sink.Produced();
+            if (flushing) {
+                initialState = true;
+                return sink.Produced();
+            }
             continue;
         }
         if (error == E2BIG) {
@@ -204,6 +215,42 @@ std::size_t IconvFromUtf16(iconv_t cd, std::span<const char> defaultChar, std::s
         inPtr += skip * sizeof(char16_t);
         inLeft -= skip * sizeof(char16_t);
     }
+}
+
+// Multibyte codesets without shift states in which every byte below 0x80 outside a multibyte
+// character is that ASCII character. (Their trail bytes may lie below 0x80, but an ASCII prefix
+// holds no lead byte.) Stateful ones (ISO-2022-*, HZ, UTF-7) have shift sequences made of ASCII.
+bool IsStatelessAsciiSuperset(std::string_view codeset) noexcept {
+    static constexpr std::string_view kCodesets[] = {
+        "EUC-JP", "EUC-JISX0213", "EUC-KR", "EUC-CN", "EUC-TW", "GB2312", "GBK",   "GB18030",
+        "BIG5",   "BIG5-HKSCS",   "CP936",  "CP949",  "CP950",  "UHC",    "JOHAB",
+    };
+    return std::ranges::any_of(kCodesets, [&](std::string_view known) { return EqualsIgnoringCase(codeset, known); });
+}
+
+// Whether `cd` turns the 128 ASCII characters into themselves, upwards and downwards, with
+// nothing held back or added by the final flush: rules out codesets whose ASCII differs (the yen
+// sign at 0x5C of some Shift_JIS tables). `Unit` is the converter's input unit: char when
+// decoding to UTF-16, char16_t when encoding from it.
+template <class Unit>
+bool ConvertsAsciiToItself(iconv_t cd) noexcept {
+    using Output = std::conditional_t<std::is_same_v<Unit, char>, char16_t, char>;
+    for (int pass = 0; pass < 2; ++pass) {
+        Unit in[128];
+        for (int c = 0; c < 128; ++c) in[c] = static_cast<Unit>(pass == 0 ? c : 127 - c);
+        Output out[129];
+        char* inPtr = reinterpret_cast<char*>(in);
+        std::size_t inLeft = sizeof in;
+        char* outPtr = reinterpret_cast<char*>(out);
+        std::size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool converted = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != kIconvFailed && inLeft == 0 &&
+                               iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != kIconvFailed;
+        if (!converted || outLeft != sizeof out - 128 * sizeof(Output)) return false;
+        for (int c = 0; c < 128; ++c)
+            if (static_cast<int>(out[c]) != static_cast<int>(in[c])) return false;
+    }
+    return true;
 }
 
 iconv_t OpenConverter(const char* to, const char* from, bool& unavailable) {
@@ -287,6 +334,8 @@ void NarrowCodePage::Close() noexcept {
     if (m_encoder != kNoConverter) iconv_close(m_encoder);
     m_decoder = m_encoder = kNoConverter;
     m_decoderUnavailable = m_encoderUnavailable = false;
+    m_decoderInitial = m_encoderInitial = false;
+    m_asciiDecodes = m_asciiEncodes = Probed::Unknown;
     m_defaultCharLength = 0;
     m_singleByte = nullptr;
     m_singleByteKnown = false;
@@ -334,43 +383,91 @@ const SingleByteCodeset* NarrowCodePage::SingleByte() {
         const iconv_t cd = Decoder();
         if (cd == kNoConverter) return nullptr;  // may work on a later call
         m_singleByte = SingleByteCodeset::Probe(m_codeset, cd);
+        m_decoderInitial = false;
     }
     m_singleByteKnown = true;
     return m_singleByte;
 }
 
+bool NarrowCodePage::AsciiDecodesToItself() {
+    if (m_asciiDecodes == Probed::Unknown) {
+        const iconv_t cd = Decoder();
+        if (cd == kNoConverter) return false;
+        m_asciiDecodes =
+            IsStatelessAsciiSuperset(m_codeset) && ConvertsAsciiToItself<char>(cd) ? Probed::Yes : Probed::No;
+        m_decoderInitial = false;
+    }
+    return m_asciiDecodes == Probed::Yes;
+}
+
+bool NarrowCodePage::AsciiEncodesToItself() {
+    if (m_asciiEncodes == Probed::Unknown) {
+        const iconv_t cd = Encoder();
+        if (cd == kNoConverter) return false;
+        m_asciiEncodes =
+            IsStatelessAsciiSuperset(m_codeset) && ConvertsAsciiToItself<char16_t>(cd) ? Probed::Yes : Probed::No;
+        m_encoderInitial = false;
+    }
+    return m_asciiEncodes == Probed::Yes;
+}
+
+// In codesets where ASCII stands for itself, the ASCII prefix of a text goes through the SIMD
+// kernels (ASCII is UTF-8) and only the rest through iconv, from the initial state in which the
+// prefix leaves it. A rest that iconv cannot convert at all fails the whole conversion.
+
 std::size_t NarrowCodePage::Utf16Length(std::span<const char> narrow) {
     if (m_kind == CodesetKind::Utf8) return utf8::Utf16Length(narrow);
     if (SingleByte()) return narrow.size();
+    const std::size_t ascii = AsciiDecodesToItself() ? utf8::AsciiPrefixLength(narrow) : 0;
+    if (ascii == narrow.size()) return ascii;
     const iconv_t cd = Decoder();
+    if (cd == kNoConverter) return 0;
     alignas(char16_t) char fallback[kStackScratchBytes];
-    return cd == kNoConverter ? 0 : IconvToUtf16<false>(cd, narrow, {}, t_codePages.Scratch(fallback));
+    const std::size_t rest =
+        IconvToUtf16<false>(cd, m_decoderInitial, narrow.subspan(ascii), {}, t_codePages.Scratch(fallback));
+    return rest == 0 ? 0 : ascii + rest;
 }
 
 std::size_t NarrowCodePage::ToUtf16(std::span<const char> narrow, std::span<char16_t> out) {
     if (m_kind == CodesetKind::Utf8) return utf8::DecodeToUtf16(narrow, out);
     if (const SingleByteCodeset* table = SingleByte()) return table->ToUtf16(narrow, out);
+    const std::size_t ascii = AsciiDecodesToItself() ? utf8::AsciiPrefixLength(narrow) : 0;
+    if (ascii != 0 && utf8::DecodeToUtf16(narrow.first(ascii), out) == kNoFit) return kNoFit;
+    if (ascii == narrow.size()) return ascii;
     const iconv_t cd = Decoder();
+    if (cd == kNoConverter) return 0;
     alignas(char16_t) char fallback[kStackScratchBytes];
-    return cd == kNoConverter ? 0 : IconvToUtf16<true>(cd, narrow, out, t_codePages.Scratch(fallback));
+    const std::size_t rest = IconvToUtf16<true>(cd, m_decoderInitial, narrow.subspan(ascii), out.subspan(ascii),
+                                                t_codePages.Scratch(fallback));
+    return rest == 0 || rest == kNoFit ? rest : ascii + rest;
 }
 
 std::size_t NarrowCodePage::NarrowLength(std::span<const char16_t> units) {
     if (m_kind == CodesetKind::Utf8) return utf8::Utf8Length(units);
     if (const SingleByteCodeset* table = SingleByte()) return table->NarrowLength(units);
+    const std::size_t ascii = AsciiEncodesToItself() ? utf8::AsciiPrefixLength(units) : 0;
+    if (ascii == units.size()) return ascii;
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
     char fallback[kStackScratchBytes];
-    return IconvFromUtf16<false>(cd, {m_defaultChar, m_defaultCharLength}, units, {}, t_codePages.Scratch(fallback));
+    const std::size_t rest = IconvFromUtf16<false>(cd, m_encoderInitial, {m_defaultChar, m_defaultCharLength},
+                                                   units.subspan(ascii), {}, t_codePages.Scratch(fallback));
+    return rest == 0 ? 0 : ascii + rest;
 }
 
 std::size_t NarrowCodePage::ToNarrow(std::span<const char16_t> units, std::span<char> out) {
     if (m_kind == CodesetKind::Utf8) return utf8::EncodeFromUtf16(units, out);
     if (const SingleByteCodeset* table = SingleByte()) return table->ToNarrow(units, out);
+    const std::size_t ascii = AsciiEncodesToItself() ? utf8::AsciiPrefixLength(units) : 0;
+    if (ascii != 0 && utf8::EncodeFromUtf16(units.first(ascii), out) == kNoFit) return kNoFit;
+    if (ascii == units.size()) return ascii;
     const iconv_t cd = Encoder();
     if (cd == kNoConverter) return 0;
     char fallback[kStackScratchBytes];
-    return IconvFromUtf16<true>(cd, {m_defaultChar, m_defaultCharLength}, units, out, t_codePages.Scratch(fallback));
+    const std::size_t rest =
+        IconvFromUtf16<true>(cd, m_encoderInitial, {m_defaultChar, m_defaultCharLength}, units.subspan(ascii),
+                             out.subspan(ascii), t_codePages.Scratch(fallback));
+    return rest == 0 || rest == kNoFit ? rest : ascii + rest;
 }
 
 namespace testing {

@@ -74,6 +74,10 @@ private:
     iconv_t Encoder();
     /// The codeset's tables when it is single-byte, probing it (with Decoder()) on first use.
     const SingleByteCodeset* SingleByte();
+    /// Whether ASCII decodes (encodes) to itself, whatever ASCII surrounds it, so that an ASCII
+    /// prefix can skip iconv; probed with the converter on first use.
+    bool AsciiDecodesToItself();
+    bool AsciiEncodesToItself();
 
     char m_codeset[kMaxCodesetLength + 1] = {};
     CodesetKind m_kind = CodesetKind::Utf8;
@@ -82,6 +86,13 @@ private:
     iconv_t m_encoder = reinterpret_cast<iconv_t>(-1);
     bool m_decoderUnavailable = false;
     bool m_encoderUnavailable = false;
+    // Known to be in their initial shift state (the last conversion flushed), so that the next
+    // conversion need not reset them: a reset costs as much as converting a short string.
+    bool m_decoderInitial = false;
+    bool m_encoderInitial = false;
+    enum class Probed : std::uint8_t { Unknown, Yes, No };
+    Probed m_asciiDecodes = Probed::Unknown;
+    Probed m_asciiEncodes = Probed::Unknown;
     const SingleByteCodeset* m_singleByte = nullptr;
     bool m_singleByteKnown = false;
     char m_defaultChar[16] = {};

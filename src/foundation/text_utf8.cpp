@@ -6,6 +6,10 @@
 
 #include "foundation/text_utf8_kernels.hpp"
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace zul::text::utf8 {
 namespace detail::scalar {
 namespace {
@@ -111,6 +115,38 @@ constinit const KernelFunctions* g_active = &kKernels[static_cast<int>(Kernel::S
 [[maybe_unused]] const bool g_activeChosen = (g_active = &KernelFor(Fastest()), true);
 
 }  // namespace
+
+// SSE2 is enough here: the scan is as fast as the loads, whatever the width.
+std::size_t AsciiPrefixLength(std::span<const char> in) noexcept {
+    const char* p = in.data();
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    for (; n - i >= 16; i += 16) {
+        const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+        if (high != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+    }
+#endif
+    while (i < n && static_cast<unsigned char>(p[i]) < 0x80) ++i;
+    return i;
+}
+
+std::size_t AsciiPrefixLength(std::span<const char16_t> in) noexcept {
+    const char16_t* p = in.data();
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+#if defined(__x86_64__)
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    for (; n - i >= 8; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const unsigned ascii =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, nonAscii), _mm_setzero_si128())));
+        if (ascii != 0xFFFF) return i + static_cast<std::size_t>(__builtin_ctz(~ascii)) / 2;
+    }
+#endif
+    while (i < n && p[i] < 0x80) ++i;
+    return i;
+}
 
 bool KernelSupported(Kernel kernel) noexcept {
 #if defined(__x86_64__)

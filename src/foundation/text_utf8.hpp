@@ -27,7 +27,12 @@ std::size_t Utf8Length(std::span<const char16_t> in) noexcept;
 /// Writes the UTF-8 form of `in` to `out`; returns the bytes written or kNoFit.
 std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept;
 
-/// One implementation of the four functions above.
+/// Bytes before the first one above 0x7F (all of them for ASCII text).
+std::size_t AsciiPrefixLength(std::span<const char> in) noexcept;
+/// Units before the first one above U+007F.
+std::size_t AsciiPrefixLength(std::span<const char16_t> in) noexcept;
+
+/// One implementation of the four conversions above.
 enum class Kernel : std::uint8_t {
     Scalar,  ///< the reference: byte at a time, with 8-byte ASCII blocks
     Sse2,    ///< x86-64 baseline: SIMD ASCII runs, scalar elsewhere

@@ -2,7 +2,10 @@
 #include "foundation/narrow_codepage.hpp"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -209,6 +212,120 @@ TEST(CodePageConverters, ConvertAfterAbandonedStatefulConversion_StartsFromIniti
     std::u16string two(2, u'\0');
     EXPECT_EQ(page.ToUtf16("F|"s, std::span(two)), 2u);
     EXPECT_EQ(two, u"F|");
+}
+
+// ---- ASCII prefixes in multibyte codesets ------------------------------------------------------
+
+// What iconv alone makes of `bytes`: U+FFFD and one byte skipped where it refuses a byte, U+FFFD
+// for an incomplete character at the end.
+std::u16string DecodeWithIconvAlone(const char* codeset, const std::string& bytes) {
+    const iconv_t cd = iconv_open("UTF-16LE", codeset);
+    std::u16string units(bytes.size() + 1, u'\0');
+    char* inPtr = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size();
+    char* outPtr = reinterpret_cast<char*>(units.data());
+    std::size_t outLeft = units.size() * sizeof(char16_t);
+    while (inLeft != 0) {
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1)) break;
+        const char16_t replacement = u'\uFFFD';
+        std::memcpy(outPtr, &replacement, sizeof replacement);
+        outPtr += sizeof replacement;
+        outLeft -= sizeof replacement;
+        if (errno == EINVAL) break;
+        ++inPtr;
+        --inLeft;
+    }
+    iconv_close(cd);
+    units.resize(units.size() - outLeft / sizeof(char16_t));
+    return units;
+}
+
+// Each character alone through iconv; '?' where the codeset lacks it.
+std::string EncodeWithIconvAlone(const char* codeset, const std::u16string& units) {
+    const iconv_t cd = iconv_open(codeset, "UTF-16LE");
+    std::string bytes;
+    for (char16_t unit : units) {
+        char out[8];
+        char* inPtr = reinterpret_cast<char*>(&unit);
+        std::size_t inLeft = sizeof unit;
+        char* outPtr = out;
+        std::size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+            bytes += '?';
+        } else {
+            bytes.append(out, static_cast<std::size_t>(outPtr - out));
+        }
+    }
+    iconv_close(cd);
+    return bytes;
+}
+
+// Text that starts with ASCII of every length up to past the SIMD block sizes, then characters
+// of the codeset (whose trail bytes may look like ASCII), ASCII again, and a byte the codeset
+// refuses: the same as iconv alone, both ways, into exact room and into one unit too few.
+TEST(CodePageAsciiPrefix, ConvertAsciiThenMultibyte_MatchesIconvAlone) {
+    struct Case {
+        const char* locale;
+        const char* codeset;
+        std::string multibyte;  // narrow text of the codeset, with ASCII-range trail bytes
+        std::u16string units;   // BMP text, one character the codeset lacks
+    };
+    const Case cases[] = {
+        {fld::kGbkLocale, "GBK", "\xD6\xD0\x81\x40\xFE\x7E!", u"中文\u0E01!"},
+        {fld::kEucJpLocale, "EUC-JP", "\xC6\xFC\x8E\xB1\x8F\xB0\xA1?", u"日ｱ丂\u0E01?"},
+    };
+    for (const Case& c : cases) {
+        fld::ScopedThreadLocale scoped(c.locale);
+        ASSERT_TRUE(scoped.Active());
+        NarrowCodePage& page = NarrowCodePage::ForCallingThread();
+        int failures = 0;
+        for (std::size_t ascii = 0; ascii <= 70 && failures < 3; ++ascii) {
+            SCOPED_TRACE(std::string(c.codeset) + ", ASCII prefix " + std::to_string(ascii));
+            std::string narrow;
+            std::u16string units;
+            for (std::size_t k = 0; k < ascii; ++k) {
+                narrow += static_cast<char>('0' + k % 75);
+                units += static_cast<char16_t>('0' + k % 75);
+            }
+            for (const std::string& tail : {std::string(), c.multibyte + "xyz\xFF"}) {
+                const std::string bytes = narrow + tail;
+                const std::u16string expected = DecodeWithIconvAlone(c.codeset, bytes);
+                std::u16string out(expected.size() + 4, u'\xBEEF');
+                const bool ok = page.Utf16Length(bytes) == expected.size() &&
+                                page.ToUtf16(bytes, std::span(out).first(expected.size())) == expected.size() &&
+                                out.substr(0, expected.size()) == expected &&
+                                out.substr(expected.size()) == std::u16string(4, u'\xBEEF') &&
+                                (expected.empty() ||
+                                 page.ToUtf16(bytes, std::span(out).first(expected.size() - 1)) == zul::text::kNoFit);
+                if (!ok) ++failures;
+                EXPECT_TRUE(ok) << "decoding, tail of " << tail.size() << " bytes";
+            }
+            for (const std::u16string& tail : {std::u16string(), c.units + u"xyz"}) {
+                const std::u16string text = units + tail;
+                const std::string expected = EncodeWithIconvAlone(c.codeset, text);
+                std::string out(expected.size() + 4, '\x5A');
+                const bool ok = page.NarrowLength(text) == expected.size() &&
+                                page.ToNarrow(text, std::span(out).first(expected.size())) == expected.size() &&
+                                out.substr(0, expected.size()) == expected &&
+                                out.substr(expected.size()) == "\x5A\x5A\x5A\x5A" &&
+                                (expected.empty() ||
+                                 page.ToNarrow(text, std::span(out).first(expected.size() - 1)) == zul::text::kNoFit);
+                if (!ok) ++failures;
+                EXPECT_TRUE(ok) << "encoding, tail of " << tail.size() << " units";
+            }
+        }
+    }
+}
+
+// Stateful codesets keep every byte for iconv: an escape sequence made of ASCII shifts.
+TEST(CodePageAsciiPrefix, ConvertEscapeInStatefulCodeset_Shifts) {
+    testing::ScopedCodesetOverride override("ISO-2022-JP");
+    NarrowCodePage& page = NarrowCodePage::ForCallingThread();
+    const std::string bytes = "ab\x1B$BF|\x1B(Bc";
+    std::u16string out(page.Utf16Length(bytes), u'\0');
+    ASSERT_EQ(page.ToUtf16(bytes, std::span(out)), out.size());
+    EXPECT_EQ(out, u"ab日c");
 }
 
 }  // namespace
