@@ -93,6 +93,17 @@ alignas(16) constexpr unsigned char kSecondHigh[16] = {
     kTooShort,
 };
 
+// A constant that GCC must keep in a register: it would otherwise rebuild every constant in
+// every pass of a loop (a move and a broadcast, on the port the shuffles need). The empty asm
+// hides the value; being pure, it is still hoisted out of loops.
+ZUL_AVX512 inline __m512i Kept(__m512i value) {
+    asm("" : "+v"(value));
+    return value;
+}
+ZUL_AVX512 inline __m512i Splat8(int value) { return Kept(_mm512_set1_epi8(static_cast<char>(value))); }
+ZUL_AVX512 inline __m512i Splat16(int value) { return Kept(_mm512_set1_epi16(static_cast<short>(value))); }
+ZUL_AVX512 inline __m512i Splat32(int value) { return Kept(_mm512_set1_epi32(value)); }
+
 // Byte j of the result is byte j - k of the input (zero for j < k).
 template <int K>
 ZUL_AVX512 inline __m512i Previous(__m512i v) {
@@ -107,7 +118,7 @@ ZUL_AVX512 inline __m512i Broadcast16(const unsigned char (&table)[16]) {
 
 // Bytes of `v` (a block that starts where a character starts) at which UTF-8 is broken.
 ZUL_AVX512 inline __mmask64 Errors(__m512i v) {
-    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    const __m512i nibble = Splat8(0x0F);
     const __m512i prev1 = Previous<1>(v);
     const __m512i firstHigh =
         _mm512_shuffle_epi8(Broadcast16(kFirstHigh), _mm512_and_si512(_mm512_srli_epi16(prev1, 4), nibble));
@@ -117,9 +128,9 @@ ZUL_AVX512 inline __mmask64 Errors(__m512i v) {
     const __m512i special = _mm512_ternarylogic_epi32(firstHigh, firstLow, secondHigh, 0x80);  // a & b & c
     // Third and fourth bytes must be continuations: flagged (bit 7) where a lead two or three
     // bytes back asks for one.
-    const __m512i third = _mm512_subs_epu8(Previous<2>(v), _mm512_set1_epi8(static_cast<char>(0xE0 - 0x80)));
-    const __m512i fourth = _mm512_subs_epu8(Previous<3>(v), _mm512_set1_epi8(static_cast<char>(0xF0 - 0x80)));
-    const __m512i must = _mm512_and_si512(_mm512_or_si512(third, fourth), _mm512_set1_epi8(static_cast<char>(0x80)));
+    const __m512i third = _mm512_subs_epu8(Previous<2>(v), Splat8(0xE0 - 0x80));
+    const __m512i fourth = _mm512_subs_epu8(Previous<3>(v), Splat8(0xF0 - 0x80));
+    const __m512i must = _mm512_and_si512(_mm512_or_si512(third, fourth), Splat8(0x80));
     const __m512i error = _mm512_xor_si512(must, special);
     return _mm512_test_epi8_mask(error, error);
 }
@@ -131,36 +142,64 @@ ZUL_AVX512 inline __mmask32 FirstBits32(std::size_t count) {
     return count >= 32 ? ~0U : _bzhi_u32(~0U, static_cast<unsigned>(count));
 }
 
-// The unit each of the 32 bytes at `p` yields as a character's first byte, or as the byte after
-// a four-byte lead (its low surrogate). `available` bytes may be read from `p` on.
-struct Starts {
-    __mmask32 ascii, two, four, afterFour;
+// Bits of `a` where `mask` has ones, of `b` elsewhere.
+ZUL_AVX512 inline __m512i Select(std::uint16_t mask, __m512i a, __m512i b) {
+    return _mm512_ternarylogic_epi32(Splat16(mask), a, b, 0xCA);
+}
+
+// The units of up to 32 characters, given the first, second and third byte of each (zero-extended
+// to 16 bits) and which kind each is. A four-byte character comes twice: at its lead for the high
+// surrogate, and at its second byte (a continuation byte) for the low one, whose "second and
+// third" bytes are then the character's last two. The selects also drop the marker bits of lead
+// and continuation bytes.
+struct Kinds {
+    __mmask32 ascii, two, four, lowSurrogate;  // the rest are three-byte characters
 };
 
-ZUL_AVX512 inline __m512i UnitsAt(const unsigned char* p, std::size_t available, __m256i bytes, const Starts& s) {
-    const __m512i b0 = _mm512_cvtepu8_epi16(bytes);
-    const __m512i b1 = _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(FirstBits32(available - 1), p + 1));
-    const __m512i b2 =
-        _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(available > 2 ? FirstBits32(available - 2) : 0, p + 2));
-    const __m512i low6 = _mm512_set1_epi16(0x3F);
-    const __m512i c1 = _mm512_and_si512(b1, low6);
-    const __m512i c2 = _mm512_and_si512(b2, low6);
-    // Three bytes: the 16-bit shift drops all but the lead's low nibble.
-    __m512i units = _mm512_or_si512(_mm512_slli_epi16(b0, 12), _mm512_or_si512(_mm512_slli_epi16(c1, 6), c2));
-    const __m512i twoBytes = _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(b0, _mm512_set1_epi16(0x1F)), 6), c1);
-    // High surrogate: 0xD800 + (code point >> 10) - 0x40.
-    const __m512i high =
-        _mm512_add_epi16(_mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(b0, _mm512_set1_epi16(0x07)), 8),
-                                         _mm512_or_si512(_mm512_slli_epi16(c1, 2), _mm512_srli_epi16(c2, 4))),
-                         _mm512_set1_epi16(static_cast<short>(0xD7C0)));
-    // Low surrogate, at the byte after the lead: its next two bytes are the character's last two.
-    const __m512i low =
-        _mm512_or_si512(_mm512_set1_epi16(static_cast<short>(0xDC00)),
-                        _mm512_or_si512(_mm512_slli_epi16(_mm512_and_si512(b1, _mm512_set1_epi16(0x0F)), 6), c2));
-    units = _mm512_mask_mov_epi16(units, s.ascii, b0);
-    units = _mm512_mask_mov_epi16(units, s.two, twoBytes);
-    units = _mm512_mask_mov_epi16(units, s.four, high);
-    return _mm512_mask_mov_epi16(units, s.afterFour, low);
+ZUL_AVX512 inline __m512i Units(__m512i b0, __m512i b1, __m512i b2, const Kinds& kinds) {
+    const __m512i b1x64 = _mm512_slli_epi16(b1, 6);
+    __m512i units = Select(0xF000, _mm512_slli_epi16(b0, 12), Select(0x0FC0, b1x64, b2));
+    units = _mm512_mask_mov_epi16(units, kinds.two, Select(0x07C0, _mm512_slli_epi16(b0, 6), b1));
+    units = _mm512_mask_mov_epi16(units, kinds.ascii, b0);
+    // 0xD800 + (code point >> 10) - 0x40
+    const __m512i high = _mm512_add_epi16(
+        Select(0x0700, _mm512_slli_epi16(b0, 8), Select(0x00FC, _mm512_slli_epi16(b1, 2), _mm512_srli_epi16(b2, 4))),
+        Splat16(0xD7C0));
+    units = _mm512_mask_mov_epi16(units, kinds.four, high);
+    const __m512i low = _mm512_or_si512(Select(0x03C0, b1x64, b2), Splat16(0xDC00));
+    return _mm512_mask_mov_epi16(units, kinds.lowSurrogate, low);
+}
+
+// Writes the units of the valid block `v` at `p` whose positions `keep` marks (character starts,
+// and second bytes of four-byte characters); `available` bytes may be read from `p` on. The
+// first, second and third bytes of each are compressed to the front of three registers first,
+// so that CJK text (a unit per three bytes) takes one 32-unit step per block.
+ZUL_AVX512 inline void WriteBlockUnits(const unsigned char* p, std::size_t available, __m512i v, __mmask64 keep,
+                                       char16_t* out) {
+    const __m512i v1 =
+        available >= 65 ? _mm512_loadu_si512(p + 1) : _mm512_maskz_loadu_epi8(FirstBits64(available - 1), p + 1);
+    const __m512i v2 = available >= 66 ? _mm512_loadu_si512(p + 2)
+                                       : _mm512_maskz_loadu_epi8(available > 2 ? FirstBits64(available - 2) : 0, p + 2);
+    const __m512i first = _mm512_maskz_compress_epi8(keep, v);
+    const __m512i second = _mm512_maskz_compress_epi8(keep, v1);
+    const __m512i third = _mm512_maskz_compress_epi8(keep, v2);
+    const __mmask64 below80 = _mm512_cmplt_epu8_mask(first, Splat8(0x80));
+    const __mmask64 belowC0 = _mm512_cmplt_epu8_mask(first, Splat8(0xC0));
+    const __mmask64 belowE0 = _mm512_cmplt_epu8_mask(first, Splat8(0xE0));
+    const __mmask64 belowF0 = _mm512_cmplt_epu8_mask(first, Splat8(0xF0));
+    const std::size_t units = static_cast<std::size_t>(_mm_popcnt_u64(keep));
+    for (unsigned half = 0; 32 * half < units; ++half) {
+        const unsigned shift = 32 * half;
+        const Kinds kinds = {
+            static_cast<__mmask32>(below80 >> shift), static_cast<__mmask32>((belowE0 & ~belowC0) >> shift),
+            static_cast<__mmask32>(~belowF0 >> shift), static_cast<__mmask32>((belowC0 & ~below80) >> shift)};
+        const auto widen = [half](__m512i bytes) __attribute__((always_inline, target("avx512f,avx512bw"))) {
+            return _mm512_cvtepu8_epi16(half == 0 ? _mm512_castsi512_si256(bytes)
+                                                  : _mm512_extracti64x4_epi64(bytes, 1));
+        };
+        _mm512_mask_storeu_epi16(out + shift, FirstBits32(units - shift),
+                                 Units(widen(first), widen(second), widen(third), kinds));
+    }
 }
 
 // Where the characters of a valid full block end: before the character that the block cuts off,
@@ -206,64 +245,57 @@ ZUL_AVX512 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* 
         i += length;
         o += length;
     }
+    // Blocks that need the scalar steps leave the vector loop, which then holds no call that
+    // would clobber its constants.
     while (i < n) {
-        const std::size_t available = n - i;
-        const bool full = available >= 64;
-        const std::size_t length = full ? 64 : available;
-        const __mmask64 inBlock = FirstBits64(length);
-        const __m512i v = full ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi8(inBlock, in + i);
-        const __mmask64 nonAscii = _mm512_movepi8_mask(v);
-        if (nonAscii == 0) {
-            if constexpr (Write) {
-                if (capacity - o < length) return kNoFit;
-                WidenAscii(v, length, out + o);
-            }
-            i += length;
-            o += length;
-            continue;
-        }
-        if ((Errors(v) & inBlock) != 0) {
-            if (!DecodeCharactersUntil<Write>(in, n, i, i + length, out, capacity, o)) return kNoFit;
-            continue;
-        }
-        const __mmask64 lead2 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xC0)));
-        const __mmask64 lead4 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xF0)));
-        std::size_t end = 0;
-        if (full) {
-            end = CompleteEnd(in + i);
-        } else {
-            // A character that the end of the input cuts off goes to the scalar steps.
-            const __mmask64 lead3 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xE0)));
-            const __mmask64 cut = (lead2 & inBlock & ~(inBlock >> 1)) | (lead3 & inBlock & ~(inBlock >> 2)) |
-                                  (lead4 & inBlock & ~(inBlock >> 3));
-            end = cut != 0 ? static_cast<std::size_t>(_tzcnt_u64(cut)) : length;
-            if (end == 0) {
-                if (!DecodeCharactersUntil<Write>(in, n, i, n, out, capacity, o)) return kNoFit;
+        std::size_t scalarUntil = 0;
+        while (i < n) {
+            const std::size_t available = n - i;
+            const bool full = available >= 64;
+            const std::size_t length = full ? 64 : available;
+            const __mmask64 inBlock = FirstBits64(length);
+            const __m512i v = full ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi8(inBlock, in + i);
+            const __mmask64 nonAscii = _mm512_movepi8_mask(v);
+            if (nonAscii == 0) {
+                if constexpr (Write) {
+                    if (capacity - o < length) return kNoFit;
+                    WidenAscii(v, length, out + o);
+                }
+                i += length;
+                o += length;
                 continue;
             }
-        }
-        const __mmask64 starts = _mm512_cmpgt_epi8_mask(v, _mm512_set1_epi8(-65));  // not 80..BF
-        const __mmask64 keep = (starts | (lead4 << 1)) & FirstBits64(end);
-        if constexpr (Write) {
-            if (capacity - o < static_cast<std::size_t>(_mm_popcnt_u64(keep))) return kNoFit;
-            const __mmask64 lead3 = _mm512_cmpge_epu8_mask(v, _mm512_set1_epi8(static_cast<char>(0xE0)));
-            const __mmask64 two = lead2 & ~lead3;
-            for (unsigned half = 0; half < 2 && 32 * half < end; ++half) {
-                const unsigned shift = 32 * half;
-                const Starts s = {static_cast<__mmask32>(~nonAscii >> shift), static_cast<__mmask32>(two >> shift),
-                                  static_cast<__mmask32>(lead4 >> shift),
-                                  static_cast<__mmask32>((lead4 << 1) >> shift)};
-                const __m256i bytes = half == 0 ? _mm512_castsi512_si256(v) : _mm512_extracti64x4_epi64(v, 1);
-                const __m512i all = UnitsAt(in + i + shift, available - shift, bytes, s);
-                const __mmask32 kept = static_cast<__mmask32>(keep >> shift);
-                const unsigned count = static_cast<unsigned>(_mm_popcnt_u32(kept));
-                _mm512_mask_storeu_epi16(out + o, FirstBits32(count), _mm512_maskz_compress_epi16(kept, all));
-                o += count;
+            if ((Errors(v) & inBlock) != 0) {
+                scalarUntil = i + length;
+                break;
             }
-        } else {
-            o += static_cast<std::size_t>(_mm_popcnt_u64(keep));
+            const __mmask64 lead2 = _mm512_cmpge_epu8_mask(v, Splat8(0xC0));
+            const __mmask64 lead4 = _mm512_cmpge_epu8_mask(v, Splat8(0xF0));
+            std::size_t end = 0;
+            if (full) {
+                end = CompleteEnd(in + i);
+            } else {
+                // A character that the end of the input cuts off goes to the scalar steps.
+                const __mmask64 lead3 = _mm512_cmpge_epu8_mask(v, Splat8(0xE0));
+                const __mmask64 cut = (lead2 & inBlock & ~(inBlock >> 1)) | (lead3 & inBlock & ~(inBlock >> 2)) |
+                                      (lead4 & inBlock & ~(inBlock >> 3));
+                end = cut != 0 ? static_cast<std::size_t>(_tzcnt_u64(cut)) : length;
+                if (end == 0) {
+                    scalarUntil = n;
+                    break;
+                }
+            }
+            const __mmask64 starts = _mm512_cmpgt_epi8_mask(v, Splat8(-65));  // not 80..BF
+            const __mmask64 keep = (starts | (lead4 << 1)) & FirstBits64(end);
+            const std::size_t units = static_cast<std::size_t>(_mm_popcnt_u64(keep));
+            if constexpr (Write) {
+                if (capacity - o < units) return kNoFit;
+                WriteBlockUnits(in + i, available, v, keep, out + o);
+            }
+            o += units;
+            i += end;
         }
-        i += end;
+        if (i < n && !DecodeCharactersUntil<Write>(in, n, i, scalarUntil, out, capacity, o)) return kNoFit;
     }
     return o;
 }
@@ -276,26 +308,25 @@ struct LaneMasks {
 };
 
 ZUL_AVX512 inline __m512i LaneBytes(__m512i u, __m512i next, const LaneMasks& m) {
-    const __m512i low6 = _mm512_set1_epi32(0x3F);
+    const __m512i low6 = Splat32(0x3F);
     const __m512i c0 = _mm512_and_si512(u, low6);
     const __m512i c1 = _mm512_and_si512(_mm512_srli_epi32(u, 6), low6);
     // 0xF8 selects a | b | c.
     const __m512i twoBytes =
-        _mm512_ternarylogic_epi32(_mm512_set1_epi32(0x80C0), _mm512_srli_epi32(u, 6), _mm512_slli_epi32(c0, 8), 0xFE);
+        _mm512_ternarylogic_epi32(Splat32(0x80C0), _mm512_srli_epi32(u, 6), _mm512_slli_epi32(c0, 8), 0xFE);
     __m512i bytes =
-        _mm512_ternarylogic_epi32(_mm512_set1_epi32(0x8080E0), _mm512_srli_epi32(u, 12),
+        _mm512_ternarylogic_epi32(Splat32(0x8080E0), _mm512_srli_epi32(u, 12),
                                   _mm512_or_si512(_mm512_slli_epi32(c1, 8), _mm512_slli_epi32(c0, 16)), 0xFE);
     bytes = _mm512_mask_mov_epi32(bytes, m.below800, twoBytes);
     bytes = _mm512_mask_mov_epi32(bytes, m.below80, u);
     if (m.pairHigh != 0 || m.lone != 0) {
-        const __m512i cp =
-            _mm512_sub_epi32(_mm512_add_epi32(_mm512_slli_epi32(u, 10), next), _mm512_set1_epi32(0x35FDC00));
+        const __m512i cp = _mm512_sub_epi32(_mm512_add_epi32(_mm512_slli_epi32(u, 10), next), Splat32(0x35FDC00));
         const __m512i fourBytes = _mm512_or_si512(
-            _mm512_ternarylogic_epi32(_mm512_set1_epi32(static_cast<int>(0x808080F0)), _mm512_srli_epi32(cp, 18),
+            _mm512_ternarylogic_epi32(Splat32(static_cast<int>(0x808080F0)), _mm512_srli_epi32(cp, 18),
                                       _mm512_slli_epi32(_mm512_and_si512(_mm512_srli_epi32(cp, 12), low6), 8), 0xFE),
             _mm512_or_si512(_mm512_slli_epi32(_mm512_and_si512(_mm512_srli_epi32(cp, 6), low6), 16),
                             _mm512_slli_epi32(_mm512_and_si512(cp, low6), 24)));
-        bytes = _mm512_mask_mov_epi32(bytes, m.lone, _mm512_set1_epi32(0xBDBFEF));
+        bytes = _mm512_mask_mov_epi32(bytes, m.lone, Splat32(0xBDBFEF));
         bytes = _mm512_mask_mov_epi32(bytes, m.pairHigh, fourBytes);
     }
     return bytes;
@@ -325,7 +356,7 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
         const std::size_t length = n - i < 32 ? n - i : 32;
         const __m512i v =
             length == 32 ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi16(FirstBits32(length), in + i);
-        if (_mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x80)) != 0) break;
+        if (_mm512_cmpge_epu16_mask(v, Splat16(0x80)) != 0) break;
         if constexpr (Write) {
             if (capacity - o < length) return kNoFit;
             NarrowAscii(v, length, out + o);
@@ -339,7 +370,7 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
         const std::size_t length = full ? 32 : available;
         const __mmask32 inBlock = FirstBits32(length);
         const __m512i v = full ? _mm512_loadu_si512(in + i) : _mm512_maskz_loadu_epi16(inBlock, in + i);
-        const __mmask32 ge80 = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x80));
+        const __mmask32 ge80 = _mm512_cmpge_epu16_mask(v, Splat16(0x80));
         if (ge80 == 0) {
             if constexpr (Write) {
                 if (capacity - o < length) return kNoFit;
@@ -349,10 +380,8 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
             o += length;
             continue;
         }
-        const __mmask32 ge800 = _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(0x800));
-        const __mmask32 surrogates =
-            _mm512_cmpeq_epi16_mask(_mm512_and_si512(v, _mm512_set1_epi16(static_cast<short>(0xF800))),
-                                    _mm512_set1_epi16(static_cast<short>(0xD800)));
+        const __mmask32 ge800 = _mm512_cmpge_epu16_mask(v, Splat16(0x800));
+        const __mmask32 surrogates = _mm512_cmpeq_epi16_mask(_mm512_and_si512(v, Splat16(0xF800)), Splat16(0xD800));
         // A pair that the block cuts off waits for the next block.
         const bool pairCut = available > 32 && IsHighSurrogate(in[i + 31]) && IsLowSurrogate(in[i + 32]);
         const std::size_t end = pairCut ? 31 : length;
@@ -361,9 +390,8 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
         __mmask32 pairLow = 0;
         __mmask32 lone = 0;
         if (surrogates != 0) {
-            const __mmask32 high = _mm512_mask_cmpeq_epi16_mask(
-                surrogates, _mm512_and_si512(v, _mm512_set1_epi16(static_cast<short>(0xFC00))),
-                _mm512_set1_epi16(static_cast<short>(0xD800)));
+            const __mmask32 high =
+                _mm512_mask_cmpeq_epi16_mask(surrogates, _mm512_and_si512(v, Splat16(0xFC00)), Splat16(0xD800));
             const __mmask32 low = surrogates & ~high;
             pairHigh = high & (low >> 1) & inEnd;
             pairLow = pairHigh << 1;
