@@ -232,7 +232,17 @@ ZUL_AVX512 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* 
     std::size_t i = 0;
     std::size_t o = 0;
     // Leading ASCII first, in a loop of its own: short strings are often nothing else, and the
-    // constants of the loop below then need not be set up.
+    // constants of the loop below then need not be set up. Counting takes 256 bytes a step.
+    if constexpr (!Write) {
+        while (n - i >= 256) {
+            const __m512i any = _mm512_ternarylogic_epi32(
+                _mm512_loadu_si512(in + i), _mm512_loadu_si512(in + i + 64),
+                _mm512_or_si512(_mm512_loadu_si512(in + i + 128), _mm512_loadu_si512(in + i + 192)), 0xFE);
+            if (_mm512_movepi8_mask(any) != 0) break;
+            i += 256;
+        }
+        o = i;
+    }
     while (i < n) {
         const std::size_t length = n - i < 64 ? n - i : 64;
         const __m512i v =
