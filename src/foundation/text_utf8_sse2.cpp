@@ -35,8 +35,17 @@ std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* out, std::s
             o += ascii;
             if (ascii != 16) break;
         }
-        if (i == n) break;
-        if (!DecodeCharactersUntil<Write>(in, n, i, i + 1, out, capacity, o)) return kNoFit;
+        // Characters one by one until the next ASCII byte, which may start a run again.
+        while (i < n && in[i] >= 0x80)
+            if (!DecodeCharactersUntil<Write>(in, n, i, i + 1, out, capacity, o)) return kNoFit;
+        if (i < n && n - i < 16) {
+            if constexpr (Write) {
+                if (o == capacity) return kNoFit;
+                out[o] = in[i];
+            }
+            ++i;
+            ++o;
+        }
     }
     return o;
 }
@@ -62,8 +71,12 @@ std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* out, std::s
             o += ascii;
             if (ascii != 8) break;
         }
-        if (i == n) break;
-        if (!EncodeCharactersUntil(in, n, i, i + 1, out, capacity, o)) return kNoFit;
+        while (i < n && in[i] >= 0x80)
+            if (!EncodeCharactersUntil(in, n, i, i + 1, out, capacity, o)) return kNoFit;
+        if (i < n && n - i < 8) {
+            if (o == capacity) return kNoFit;
+            out[o++] = static_cast<unsigned char>(in[i++]);
+        }
     }
     return o;
 }
