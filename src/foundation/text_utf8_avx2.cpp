@@ -215,22 +215,24 @@ constexpr std::size_t kBlockNoFit = SIZE_MAX;
 
 // One block of `length` (at most 32) bytes at `p`, which holds 34 readable bytes, zero past
 // `length`. Returns the bytes consumed, kUseScalar when the block needs the scalar steps, or
-// kBlockNoFit; adds the units to `o` and, with Write, writes them.
-template <bool Write>
+// kBlockNoFit; adds the units to `o` and, with Write, writes them. Inner blocks (not Edge) are 32
+// bytes with 40 units of room; they find their end from their last three bytes alone, so that
+// the next block need not wait for this one's validation, and store without a spill buffer.
+template <bool Write, bool Edge>
 ZUL_AVX2 std::size_t DecodeBlock(const unsigned char* p, std::size_t length, char16_t* out, std::size_t capacity,
                                  std::size_t& o) {
     const __m256i v = Load32(p);
     const unsigned inBlock = FirstBits(length);
     const unsigned nonAscii = static_cast<unsigned>(_mm256_movemask_epi8(v));
-    char16_t spill[48];
+    char16_t spill[Edge ? 48 : 1];
     if (nonAscii == 0) {
         if constexpr (Write) {
             if (capacity - o < length) return kBlockNoFit;
-            char16_t* to = capacity - o >= 32 ? out + o : spill;
+            char16_t* to = !Edge || capacity - o >= 32 ? out + o : spill;
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 16),
                                 _mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)));
-            if (to == spill) std::memcpy(out + o, spill, length * sizeof(char16_t));
+            if (Edge && to == spill) std::memcpy(out + o, spill, length * sizeof(char16_t));
         }
         o += length;
         return length;
@@ -238,20 +240,27 @@ ZUL_AVX2 std::size_t DecodeBlock(const unsigned char* p, std::size_t length, cha
     const __m256i prev1 = Previous<1>(v);
     if ((Errors(v, prev1) & inBlock) != 0) return kUseScalar;
     const unsigned starts = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-65))));
-    const unsigned lead2 = starts & nonAscii;
-    const unsigned lead3 =
-        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-33)))) & nonAscii;
     const unsigned lead4 =
         static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-17)))) & nonAscii;
-    const unsigned cut =
-        (lead2 & inBlock & ~(inBlock >> 1)) | (lead3 & inBlock & ~(inBlock >> 2)) | (lead4 & inBlock & ~(inBlock >> 3));
-    const std::size_t end = cut != 0 ? static_cast<std::size_t>(_tzcnt_u32(cut)) : length;
-    if (end == 0) return kUseScalar;
+    std::size_t end = 32;
+    if constexpr (Edge) {
+        const unsigned lead2 = starts & nonAscii;
+        const unsigned lead3 =
+            static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(v, _mm256_set1_epi8(-33)))) & nonAscii;
+        const unsigned cut = (lead2 & inBlock & ~(inBlock >> 1)) | (lead3 & inBlock & ~(inBlock >> 2)) |
+                             (lead4 & inBlock & ~(inBlock >> 3));
+        end = cut != 0 ? static_cast<std::size_t>(_tzcnt_u32(cut)) : length;
+        if (end == 0) return kUseScalar;
+    } else {
+        end = p[31] >= 0xC0 ? 31 : end;
+        end = p[30] >= 0xE0 ? 30 : end;
+        end = p[29] >= 0xF0 ? 29 : end;
+    }
     const unsigned keep = (starts | (lead4 << 1)) & FirstBits(end);
     const std::size_t units = static_cast<std::size_t>(_mm_popcnt_u32(keep));
     if constexpr (Write) {
         if (capacity - o < units) return kBlockNoFit;
-        char16_t* to = capacity - o >= units + 8 ? out + o : spill;
+        char16_t* to = !Edge || capacity - o >= units + 8 ? out + o : spill;
         std::size_t at = 0;
         for (unsigned half = 0; half < 2; ++half) {
             const __m128i prev = half == 0 ? _mm256_castsi256_si128(prev1) : _mm256_extracti128_si256(prev1, 1);
@@ -265,7 +274,7 @@ ZUL_AVX2 std::size_t DecodeBlock(const unsigned char* p, std::size_t length, cha
                 at += kUnitPacking.length[group];
             }
         }
-        if (to == spill) std::memcpy(out + o, spill, units * sizeof(char16_t));
+        if (Edge && to == spill) std::memcpy(out + o, spill, units * sizeof(char16_t));
     }
     o += units;
     return end;
@@ -277,6 +286,13 @@ ZUL_AVX2 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* ou
     std::size_t o = 0;
     alignas(32) unsigned char padded[64];
     while (i < n) {
+        // Inner blocks in a loop without calls, which would clobber its constants.
+        while (n - i >= 34 && (!Write || capacity - o >= 40)) {
+            const std::size_t consumed = DecodeBlock<Write, false>(in + i, 32, out, capacity, o);
+            if (consumed == kUseScalar) break;
+            i += consumed;
+        }
+        if (i == n) break;
         const std::size_t rest = n - i;
         const unsigned char* p = in + i;
         std::size_t length = 32;
@@ -286,7 +302,7 @@ ZUL_AVX2 std::size_t Decode(const unsigned char* in, std::size_t n, char16_t* ou
             std::memcpy(padded, in + i, rest);
             p = padded;
         }
-        const std::size_t consumed = DecodeBlock<Write>(p, length, out, capacity, o);
+        const std::size_t consumed = DecodeBlock<Write, true>(p, length, out, capacity, o);
         if (consumed == kBlockNoFit) return kNoFit;
         if (consumed != kUseScalar) {
             i += consumed;
