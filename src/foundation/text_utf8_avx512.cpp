@@ -391,6 +391,24 @@ ZUL_AVX512 std::size_t Encode(const char16_t* in, std::size_t n, unsigned char* 
             continue;
         }
         const __mmask32 ge800 = _mm512_cmpge_epu16_mask(v, Splat16(0x800));
+        if (ge800 == 0) {
+            // One or two bytes per unit (Latin, Greek, Cyrillic, Hebrew, Arabic): both laid out in
+            // the unit's own 16-bit lane, lead byte first, then compressed in one step.
+            const std::size_t total = length + static_cast<std::size_t>(_mm_popcnt_u32(ge80));
+            if constexpr (Write) {
+                if (capacity - o < total) return kNoFit;
+                const __m512i twoBytes = _mm512_ternarylogic_epi32(
+                    Splat16(0x80C0), _mm512_srli_epi16(v, 6), _mm512_slli_epi16(_mm512_and_si512(v, Splat16(0x3F)), 8),
+                    0xFE);  // a | b | c
+                const __m512i bytes = _mm512_mask_mov_epi16(v, ge80, twoBytes);
+                const __mmask64 keep =
+                    _pdep_u64(inBlock, 0x5555555555555555ULL) | _pdep_u64(ge80, 0xAAAAAAAAAAAAAAAAULL);
+                _mm512_mask_storeu_epi8(out + o, FirstBits64(total), _mm512_maskz_compress_epi8(keep, bytes));
+            }
+            i += length;
+            o += total;
+            continue;
+        }
         const __mmask32 surrogates = _mm512_cmpeq_epi16_mask(_mm512_and_si512(v, Splat16(0xF800)), Splat16(0xD800));
         // A pair that the block cuts off waits for the next block.
         const bool pairCut = available > 32 && IsHighSurrogate(in[i + 31]) && IsLowSurrogate(in[i + 32]);
