@@ -55,7 +55,10 @@ String::String(const String& other) noexcept : m_block(other.m_block) {
 }
 
 String::~String() {
-    if (m_block && !m_block->immortal && m_block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    if (!m_block || m_block->immortal) return;
+    // A sole owner needs no atomic read-modify-write: nobody else can take a share meanwhile.
+    if (m_block->references.load(std::memory_order_acquire) == 1 ||
+        m_block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
         m_block->references.~atomic();
         Free(m_block);
     }
