@@ -11,6 +11,7 @@
 
 #include "foundation/text_utf8.hpp"
 #include "foundation/text_utf8_kernels.hpp"
+#include "foundation/text_utf8_validation.hpp"
 
 #if defined(__x86_64__)
 
@@ -21,96 +22,7 @@
 namespace zul::text::utf8::detail::avx2 {
 namespace {
 
-constexpr unsigned char kTooShort = 1 << 0;
-constexpr unsigned char kTooLong = 1 << 1;
-constexpr unsigned char kOverlong3 = 1 << 2;
-constexpr unsigned char kTooLarge = 1 << 3;
-constexpr unsigned char kSurrogate = 1 << 4;
-constexpr unsigned char kOverlong2 = 1 << 5;
-constexpr unsigned char kTooLarge1000 = 1 << 6;
-constexpr unsigned char kOverlong4 = 1 << 6;
-constexpr unsigned char kTwoContinuations = 1 << 7;
-constexpr unsigned char kCarry = kTooShort | kTooLong | kTwoContinuations;
-
-// The error classes of a byte pair (see the AVX-512 kernel), each table twice for both lanes.
-alignas(32) constexpr unsigned char kFirstHigh[32] = {
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTooShort | kOverlong2,
-    kTooShort,
-    kTooShort | kOverlong3 | kSurrogate,
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTooLong,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTwoContinuations,
-    kTooShort | kOverlong2,
-    kTooShort,
-    kTooShort | kOverlong3 | kSurrogate,
-    kTooShort | kTooLarge | kTooLarge1000 | kOverlong4,
-};
-constexpr unsigned char kLarge = kCarry | kTooLarge | kTooLarge1000;
-alignas(32) constexpr unsigned char kFirstLow[32] = {
-    kCarry | kOverlong3 | kOverlong2 | kOverlong4,
-    kCarry | kOverlong2,
-    kCarry,
-    kCarry,
-    kCarry | kTooLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge | kSurrogate,
-    kLarge,
-    kLarge,
-    kCarry | kOverlong3 | kOverlong2 | kOverlong4,
-    kCarry | kOverlong2,
-    kCarry,
-    kCarry,
-    kCarry | kTooLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge,
-    kLarge | kSurrogate,
-    kLarge,
-    kLarge,
-};
-constexpr unsigned char kCont1000 = kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge1000 | kOverlong4;
-constexpr unsigned char kCont1001 = kTooLong | kOverlong2 | kTwoContinuations | kOverlong3 | kTooLarge;
-constexpr unsigned char kCont101 = kTooLong | kOverlong2 | kTwoContinuations | kSurrogate | kTooLarge;
-alignas(32) constexpr unsigned char kSecondHigh[32] = {
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-    kCont1000, kCont1001, kCont101,  kCont101,  kTooShort, kTooShort, kTooShort, kTooShort,
-    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
-    kCont1000, kCont1001, kCont101,  kCont101,  kTooShort, kTooShort, kTooShort, kTooShort,
-};
+using namespace validation;
 
 struct ShuffleTable {
     alignas(16) unsigned char shuffle[256][16];
@@ -155,6 +67,9 @@ constexpr ShuffleTable kUnitPacking = MakeUnitPacking();
 constexpr ShuffleTable kBytePacking = MakeBytePacking();
 
 ZUL_AVX2 inline __m256i Load32(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+ZUL_AVX2 inline __m256i Broadcast16(const unsigned char (&table)[16]) {
+    return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
 ZUL_AVX2 inline __m128i Load16(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
 // Byte j of the result is byte j - K of `v` (zero for j < K).
@@ -166,10 +81,10 @@ ZUL_AVX2 inline __m256i Previous(__m256i v) {
 ZUL_AVX2 inline unsigned Errors(__m256i v, __m256i prev1) {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i firstHigh =
-        _mm256_shuffle_epi8(Load32(kFirstHigh), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
-    const __m256i firstLow = _mm256_shuffle_epi8(Load32(kFirstLow), _mm256_and_si256(prev1, nibble));
+        _mm256_shuffle_epi8(Broadcast16(kFirstHigh), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble));
+    const __m256i firstLow = _mm256_shuffle_epi8(Broadcast16(kFirstLow), _mm256_and_si256(prev1, nibble));
     const __m256i secondHigh =
-        _mm256_shuffle_epi8(Load32(kSecondHigh), _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+        _mm256_shuffle_epi8(Broadcast16(kSecondHigh), _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
     const __m256i special = _mm256_and_si256(_mm256_and_si256(firstHigh, firstLow), secondHigh);
     const __m256i third = _mm256_subs_epu8(Previous<2>(v), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));
     const __m256i fourth = _mm256_subs_epu8(Previous<3>(v), _mm256_set1_epi8(static_cast<char>(0xF0 - 0x80)));
