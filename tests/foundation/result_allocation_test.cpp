@@ -3,48 +3,13 @@
 // This program replaces the global allocation functions with counting ones.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "foundation/marshal.hpp"
 #include "kiv/runtime/memory.hpp"
+#include "support/counting_allocator.hpp"
 #include "support/thread_locale.hpp"
-
-namespace {
-
-// Per thread, so that the runtime's finalizer thread cannot disturb a reading.
-thread_local std::size_t t_newCalls = 0;
-
-void* CountedAllocate(std::size_t size) {
-    ++t_newCalls;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return CountedAllocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return CountedAllocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace {
 
@@ -60,10 +25,10 @@ struct Allocations {
 
 template <class Call>
 Allocations Count(Call&& call) {
-    const std::size_t news = t_newCalls;
+    const std::size_t news = kiv::fld::testing::ThreadNewCalls();
     const std::uint64_t runtime = kiv::runtime::ThreadAllocationCount();
     call();
-    return {t_newCalls - news, kiv::runtime::ThreadAllocationCount() - runtime};
+    return {kiv::fld::testing::ThreadNewCalls() - news, kiv::runtime::ThreadAllocationCount() - runtime};
 }
 
 TEST(ConversionAllocation, CountingAllocatorSeesAnAllocationWhenOneHappens) {
