@@ -163,10 +163,9 @@ std::size_t IconvToUtf16(iconv_t cd, bool& initialState, std::span<const char> i
 inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
 inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
 
-// Resets (unless known to be needless), converts, flushes, as above. A character without an
-// exact equivalent (or a lone surrogate)
-// becomes the default character, written from the initial shift state: the converter is brought
-// back to it first, which for stateless codesets writes nothing.
+// Resets (unless known to be needless), converts, flushes, as above. A character without an exact
+// equivalent (or a lone surrogate) becomes the default character, written from the initial shift
+// state: the converter is brought back to it first, which for stateless codesets writes nothing.
 template <bool Write>
 std::size_t IconvFromUtf16(iconv_t cd, bool& initialState, std::span<const char> defaultChar,
                            std::span<const char16_t> in, std::span<char> out, std::span<char> scratch) noexcept {
