@@ -163,9 +163,23 @@ std::size_t IconvToUtf16(iconv_t cd, bool& initialState, std::span<const char> i
 inline bool IsHighSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xD800; }
 inline bool IsLowSurrogate(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
 
+// glibc's converters drop a Unicode tag character (U+E0000..U+E007F) that the codeset lacks
+// instead of reporting it, and no codeset has them: such a character would vanish from the text.
+// Its surrogate pair is found here and handed to iconv never, becoming the default character.
+inline bool IsTagCharacterAt(std::span<const char16_t> in, std::size_t at) noexcept {
+    return at + 1 < in.size() && in[at] == 0xDB40 && (in[at + 1] & 0xFF80) == 0xDC00;
+}
+
+inline std::size_t NextTagCharacter(std::span<const char16_t> in, std::size_t from) noexcept {
+    for (std::size_t at = from; at + 1 < in.size(); ++at)
+        if (IsTagCharacterAt(in, at)) return at;
+    return in.size();
+}
+
 // Resets (unless known to be needless), converts, flushes, as above. A character without an exact
 // equivalent (or a lone surrogate) becomes the default character, written from the initial shift
 // state: the converter is brought back to it first, which for stateless codesets writes nothing.
+// iconv sees the text in segments that end before each tag character.
 template <bool Write>
 std::size_t IconvFromUtf16(iconv_t cd, bool& initialState, std::span<const char> defaultChar,
                            std::span<const char16_t> in, std::span<char> out, std::span<char> scratch) noexcept {
@@ -174,11 +188,30 @@ std::size_t IconvFromUtf16(iconv_t cd, bool& initialState, std::span<const char>
     initialState = false;
     char* const inStart = const_cast<char*>(reinterpret_cast<const char*>(in.data()));
     char* inPtr = inStart;
-    std::size_t inLeft = in.size_bytes();
+    const auto position = [&] { return static_cast<std::size_t>(inPtr - inStart) / sizeof(char16_t); };
+    std::size_t segmentEnd = NextTagCharacter(in, 0);
+    std::size_t inLeft = segmentEnd * sizeof(char16_t);  // of the current segment
     const auto backToInitialState = [&](char** outPtr, std::size_t* outLeft) {
         return iconv(cd, nullptr, nullptr, outPtr, outLeft);
     };
+    // Writes the default character from the initial shift state; false when iconv fails.
+    const auto putDefaultChar = [&] {
+        std::size_t reset = sink.Convert(backToInitialState);
+        if (reset == kIconvFailed && errno == E2BIG) reset = sink.Convert(backToInitialState);  // into scratch
+        if (sink.Overflowed() || reset == kIconvFailed) return false;
+        sink.Put(defaultChar);
+        return true;
+    };
     for (;;) {
+        if (inLeft == 0 && segmentEnd < in.size()) {
+            if (defaultChar.empty()) return 0;
+            if (!putDefaultChar()) return sink.Overflowed() ? kNoFit : 0;
+            if (sink.Overflowed()) return kNoFit;
+            inPtr += 2 * sizeof(char16_t);
+            segmentEnd = NextTagCharacter(in, segmentEnd + 2);
+            inLeft = (segmentEnd - position()) * sizeof(char16_t);
+            continue;
+        }
         const bool flushing = inLeft == 0;
         const std::size_t before = inLeft;
         const std::size_t result = sink.Convert([&](char** outPtr, std::size_t* outLeft) {
@@ -199,17 +232,13 @@ std::size_t IconvFromUtf16(iconv_t cd, bool& initialState, std::span<const char>
             continue;
         }
         if ((error != EILSEQ && error != EINVAL) || defaultChar.empty()) return 0;
-        std::size_t reset = sink.Convert(backToInitialState);
-        if (reset == kIconvFailed && errno == E2BIG) reset = sink.Convert(backToInitialState);  // into scratch
+        if (!putDefaultChar()) return sink.Overflowed() ? kNoFit : 0;
         if (sink.Overflowed()) return kNoFit;
-        if (reset == kIconvFailed) return 0;
-        sink.Put(defaultChar);
-        if (sink.Overflowed()) return kNoFit;
-        const std::size_t at = static_cast<std::size_t>(inPtr - inStart) / sizeof(char16_t);
+        const std::size_t at = position();
         std::size_t skip = 1;
         if (error == EINVAL)
-            skip = in.size() - at;  // a high surrogate that the input ends on
-        else if (IsHighSurrogate(in[at]) && at + 1 < in.size() && IsLowSurrogate(in[at + 1]))
+            skip = segmentEnd - at;  // a high surrogate that the segment ends on
+        else if (IsHighSurrogate(in[at]) && at + 1 < segmentEnd && IsLowSurrogate(in[at + 1]))
             skip = 2;  // a supplementary character the codeset lacks: one default character
         inPtr += skip * sizeof(char16_t);
         inLeft -= skip * sizeof(char16_t);

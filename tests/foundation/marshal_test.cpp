@@ -228,6 +228,12 @@ TEST(ComponentToNarrow, ConvertUnrepresentable_GivesDefaultCharacter) {
         {"supplementary character", fld::kGbkLocale, "?", u"\U0001F600"},
         {"Hangul", fld::kEucJpLocale, "?\xC6\xFC", u"한日"},
         {"euro sign", fld::kEucJpLocale, "1?", u"1€"},
+        // Unicode tag characters, which glibc's converters would drop without a word.
+        {"tag character alone", fld::kGbkLocale, "?", u"\U000E0019"},
+        {"tag character inside text", fld::kGbkLocale, "a?\xD6\xD0", u"a\U000E0041中"},
+        {"tag characters in a row", fld::kEucJpLocale, "??\xC6\xFC", u"\U000E0001\U000E007F日"},
+        {"lone high surrogate before a tag character", fld::kGbkLocale, "??", u"\xD800\U000E0020"},
+        {"tag character in a single-byte codeset", fld::kLatin1Locale, "x?", u"x\U000E0030"},
     };
     for (const TextCase& c : cases) {
         SCOPED_TRACE(std::string(c.locale) + ": " + c.name);
