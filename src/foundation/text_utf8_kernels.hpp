@@ -145,3 +145,17 @@ ZUL_UTF8_KERNEL_DECLARATIONS
 #undef ZUL_UTF8_KERNEL_DECLARATIONS
 
 }  // namespace zul::text::utf8::detail
+
+// Defines a SIMD kernel's entry points as the scalar ones, where its instructions do not exist: it is
+// never selected there, but the kernel table still links.
+#define ZUL_UTF8_KERNEL_AS_SCALAR(kernel)                                                            \
+    namespace zul::text::utf8::detail::kernel {                                                      \
+    std::size_t Utf16Length(std::span<const char> in) noexcept { return scalar::Utf16Length(in); }   \
+    std::size_t DecodeToUtf16(std::span<const char> in, std::span<char16_t> out) noexcept {          \
+        return scalar::DecodeToUtf16(in, out);                                                       \
+    }                                                                                                \
+    std::size_t Utf8Length(std::span<const char16_t> in) noexcept { return scalar::Utf8Length(in); } \
+    std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept {        \
+        return scalar::EncodeFromUtf16(in, out);                                                     \
+    }                                                                                                \
+    }

@@ -102,15 +102,6 @@ std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) n
 
 #else  // no x86-64: never selected, kept so that the kernel table links
 
-namespace zul::text::utf8::detail::sse2 {
-std::size_t Utf16Length(std::span<const char> in) noexcept { return scalar::Utf16Length(in); }
-std::size_t DecodeToUtf16(std::span<const char> in, std::span<char16_t> out) noexcept {
-    return scalar::DecodeToUtf16(in, out);
-}
-std::size_t Utf8Length(std::span<const char16_t> in) noexcept { return scalar::Utf8Length(in); }
-std::size_t EncodeFromUtf16(std::span<const char16_t> in, std::span<char> out) noexcept {
-    return scalar::EncodeFromUtf16(in, out);
-}
-}  // namespace zul::text::utf8::detail::sse2
+ZUL_UTF8_KERNEL_AS_SCALAR(sse2)
 
 #endif
